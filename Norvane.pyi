@@ -1,0 +1,28 @@
+"""Account object of the futures desk: one per trading account."""
+from typing import Any
+
+class Norvane:
+    env: Any
+    login: int
+    client: Any
+    connect_tag: int
+    account_id: Any
+    acquire_key: Any
+    user_id: Any
+    redis_conn: Any
+    update_times: int
+    update_df: Any
+    if_copy: bool
+    copy_redis_conn: Any
+    copy_account_id: Any
+
+    def __init__(self, account_id: Any, acquire_key: Any, user_id: Any, env: Any = "test") -> None:
+        """Open the account's connections, verify it and look up its copy account."""
+    def fun_clickhouse_connect(self) -> None:
+        """Open the ClickHouse client; sets client and connect_tag."""
+    def fun_login(self) -> Any:
+        """Verify the account against the account register and ping Redis."""
+    def fun_check_replicate(self) -> None:
+        """Look up the copy account linked to this account."""
+    def contract_format(self) -> None:
+        """Does nothing; returns None."""

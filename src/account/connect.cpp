@@ -1,0 +1,35 @@
+#include "account/account.hpp"
+#include "account/endpoints.hpp"
+#include "common/handled.hpp"
+#include "common/namespace.hpp"
+#include "common/output.hpp"
+#include "common/record.hpp"
+
+namespace norvane::account {
+
+using namespace pybind11::literals;
+
+py::object fun_clickhouse_connect(py::object self) {
+    return catching(
+        [&] {
+            py::object client = ns("clickhouse_connect")
+                                    .attr("get_client")("host"_a = endpoints::database_host(),
+                                                        "port"_a = endpoints::clickhouse_port,
+                                                        "username"_a = endpoints::clickhouse_user,
+                                                        "password"_a = endpoints::clickhouse_password);
+            set_attr(self, "client", client);
+            set_attr(self, "connect_tag", py::int_(0));
+            say(record::ok("connect to database"));
+            return py::none();
+        },
+        [&](py::handle error) {
+            // `client` keeps what it had: None on the first call, the old client on a reconnect.
+            set_attr(self, "connect_tag", py::int_(4003));
+            say(record::of(4003, py::str(error_text(error))));
+            return py::none();
+        });
+}
+
+py::object contract_format(py::object) { return py::none(); }
+
+}  // namespace norvane::account

@@ -1,0 +1,19 @@
+#pragma once
+// The local clock, read through the module's `datetime` so that a script (or a test) can set it.
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace norvane::clock {
+namespace py = pybind11;
+
+// datetime.datetime.now()
+py::object now();
+
+// The local time now, formatted with strftime.
+std::string now_text(const char* format);
+
+// "%Y-%m-%d %H:%M:%S": the form of the validity intervals and of most time stamps.
+inline constexpr const char* seconds = "%Y-%m-%d %H:%M:%S";
+
+}  // namespace norvane::clock

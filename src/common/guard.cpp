@@ -1,0 +1,14 @@
+#include "common/guard.hpp"
+
+#include "common/namespace.hpp"
+#include "common/record.hpp"
+
+namespace norvane {
+
+std::optional<py::dict> guard(py::handle self) {
+    py::object flags = attr(self, "login") + attr(self, "connect_tag");
+    if (flags.not_equal(py::int_(0))) return record::refused();
+    return std::nullopt;
+}
+
+}  // namespace norvane

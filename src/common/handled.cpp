@@ -1,0 +1,41 @@
+#include "common/handled.hpp"
+
+#include <new>
+#include <string>
+
+#include "common/record.hpp"
+
+namespace norvane {
+
+void set_python_error(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (py::builtin_exception& e) {
+        e.set_error();
+    } catch (std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "unknown C++ error");
+    }
+}
+
+py::object caught_exception(std::exception_ptr error) {
+    set_python_error(error);
+    py::error_already_set caught;
+    if (!caught.matches(PyExc_Exception)) throw caught;
+    return caught.value();
+}
+
+std::string error_text(py::handle exception) { return py::repr(exception).cast<std::string>(); }
+
+py::dict caught_record(py::handle exception) { return record::failed(py::str(error_text(exception))); }
+
+py::dict caught_record_with_line(py::handle exception, const FailingLine& at) {
+    return record::of(2, py::str(error_text(exception) + "line_no: " + std::to_string(at.line)));
+}
+
+}  // namespace norvane

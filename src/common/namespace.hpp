@@ -1,0 +1,22 @@
+#pragma once
+// The module's own namespace: every outside name (client libraries, pandas, the clock, the risk
+// platform's query function) is looked up here when a method runs, so a script that rebinds
+// `Norvane.redis` or `Norvane.query_trader_all_info` is heard by the next call.
+#include <pybind11/pybind11.h>
+
+namespace norvane {
+namespace py = pybind11;
+
+// Remembers the module whose namespace later lookups read; called once at import.
+void bind_namespace(const py::module_& module);
+
+// The value currently bound to `name` in the module namespace; NameError when unbound.
+py::object ns(const char* name);
+
+// Instance attributes live in the instance dict and are read afresh on every call.
+inline py::object attr(py::handle self, const char* name) { return self.attr(name); }
+inline void set_attr(py::handle self, const char* name, py::handle value) {
+    py::setattr(self, name, value);
+}
+
+}  // namespace norvane

@@ -1,0 +1,129 @@
+#include "module/binding.hpp"
+
+
+namespace norvane::binding {
+
+namespace {
+
+[[noreturn]] void type_error(const std::string& message) {
+    PyErr_SetString(PyExc_TypeError, message.c_str());
+    throw py::error_already_set();
+}
+
+// "'a'", "'a' and 'b'", "'a', 'b' and 'c'": how the interpreter lists missing arguments.
+std::string listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += (i + 1 == names.size()) ? " and " : ", ";
+        text += "'" + names[i] + "'";
+    }
+    return text;
+}
+
+std::string positional_count_error(const Signature& signature, std::size_t given) {
+    std::size_t most = signature.parameters.size() + (signature.takes_self ? 1 : 0);
+    std::size_t least = signature.takes_self ? 1 : 0;
+    for (const auto& p : signature.parameters) {
+        if (!p.default_value) ++least;
+    }
+    std::string takes = least == most ? std::to_string(most)
+                                      : "from " + std::to_string(least) + " to " + std::to_string(most);
+    return signature.method + "() takes " + takes + " positional argument" + (most == 1 ? "" : "s") +
+           " but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
+}
+
+}  // namespace
+
+std::vector<py::object> bind_arguments(const Signature& signature, PyObject* const* args,
+                                       Py_ssize_t nargs, PyObject* kwnames) {
+    const std::size_t offset = signature.takes_self ? 1 : 0;
+    const std::size_t slots = signature.parameters.size() + offset;
+    const auto given = static_cast<std::size_t>(nargs);
+    if (given > slots) type_error(positional_count_error(signature, given));
+
+    std::vector<py::object> bound(slots);
+    for (std::size_t i = 0; i < given; ++i) bound[i] = py::reinterpret_borrow<py::object>(args[i]);
+
+    const Py_ssize_t keywords = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < keywords; ++k) {
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+        std::size_t slot = slots;
+        for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
+            if (PyUnicode_CompareWithASCIIString(keyword, signature.parameters[i].name) == 0) {
+                slot = i + offset;
+            }
+        }
+        std::string name = py::reinterpret_borrow<py::str>(keyword).cast<std::string>();
+        if (slot == slots) {
+            type_error(signature.method + "() got an unexpected keyword argument '" + name + "'");
+        }
+        if (bound[slot]) type_error(signature.method + "() got multiple values for argument '" + name + "'");
+        bound[slot] = py::reinterpret_borrow<py::object>(args[given + static_cast<std::size_t>(k)]);
+    }
+
+    std::vector<std::string> missing;
+    if (signature.takes_self && !bound[0]) missing.emplace_back("self");
+    for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
+        py::object& slot = bound[i + offset];
+        if (slot) continue;
+        const Parameter& parameter = signature.parameters[i];
+        if (parameter.default_value) {
+            slot = parameter.default_value;
+        } else {
+            missing.emplace_back(parameter.name);
+        }
+    }
+    if (!missing.empty()) {
+        type_error(signature.method + "() missing " + std::to_string(missing.size()) +
+                   " required positional argument" + (missing.size() == 1 ? "" : "s") + ": " +
+                   listed(missing));
+    }
+    return bound;
+}
+
+std::string docstring(const Signature& signature, const char* summary) {
+    std::string text = signature.method + "(";
+    bool first = true;
+    auto separate = [&] {
+        if (!first) text += ", ";
+        first = false;
+    };
+    if (signature.takes_self) {
+        separate();
+        text += "$self, /";
+    }
+    for (const auto& parameter : signature.parameters) {
+        separate();
+        text += parameter.name;
+        if (parameter.default_value) text += "=" + py::repr(parameter.default_value).cast<std::string>();
+    }
+    return text + ")\n--\n\n" + summary;
+}
+
+py::object make_function(const Signature& signature, const char* summary,
+                         PyObject* (*call)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)) {
+    // The definition and its texts are referenced by the function object for the life of the
+    // process, so they are allocated once and never freed.
+    auto* doc = new std::string(docstring(signature, summary));
+    auto* definition = new PyMethodDef{signature.method.c_str(),
+                                       reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call)),
+                                       METH_FASTCALL | METH_KEYWORDS, doc->c_str()};
+    py::str module_name("Norvane");
+    PyObject* function = PyCFunction_NewEx(definition, nullptr, module_name.ptr());
+    if (function == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(function);
+}
+
+py::object MethodTable::wrap_instance_method(const py::object& function) {
+    PyObject* method = PyInstanceMethod_New(function.ptr());
+    if (method == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(method);
+}
+
+py::object MethodTable::wrap_static_method(const py::object& function) {
+    PyObject* method = PyStaticMethod_New(function.ptr());
+    if (method == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(method);
+}
+
+}  // namespace norvane::binding
