@@ -1,0 +1,69 @@
+"""The four password-protected redis-server instances, one per loopback address."""
+from __future__ import annotations
+
+import shutil
+import subprocess
+from pathlib import Path
+
+import redis
+
+from .config import RedisServer, SandboxError
+from .processes import log_tail, port_open, running_pid, terminate, wait_until
+
+
+def redis_executable() -> str:
+    path = shutil.which("redis-server")
+    if path is None:
+        raise SandboxError("redis-server was not found on PATH; install it "
+                           "(Debian/Ubuntu: apt-get install redis-server)")
+    return path
+
+
+def _files(server: RedisServer, state: Path) -> tuple[Path, Path, Path]:
+    return state / f"{server.name}.pid", state / f"{server.name}.log", state / server.name
+
+
+def _marker(server: RedisServer) -> str:
+    # redis-server retitles itself "redis-server <bind>:<port>"
+    return f"{server.host}:{server.port}"
+
+
+def client(server: RedisServer, timeout: float = 2.0) -> redis.Redis:
+    return redis.Redis(host=server.host, port=server.port, password=server.password,
+                       socket_timeout=timeout, socket_connect_timeout=timeout, decode_responses=True)
+
+
+def is_running(server: RedisServer, state: Path) -> bool:
+    return running_pid(_files(server, state)[0], _marker(server)) is not None
+
+
+def start(server: RedisServer, state: Path) -> bool:
+    """Start `server` unless it already runs; True if it was started now."""
+    pid_file, log_file, data_dir = _files(server, state)
+    if is_running(server, state):
+        return False
+    if port_open(server.host, server.port):
+        raise SandboxError(f"{server.name}: {server.host}:{server.port} is already taken by a process this "
+                           f"stack did not start (a system redis-server service? stop it first)")
+    data_dir.mkdir(parents=True, exist_ok=True)
+    args = [redis_executable(), "--port", str(server.port), "--bind", server.host,
+            "--requirepass", server.password, "--daemonize", "yes",
+            "--pidfile", str(pid_file), "--logfile", str(log_file), "--dir", str(data_dir),
+            "--save", "60", "1", "--appendonly", "no"]
+    finished = subprocess.run(args, capture_output=True, text=True)
+    if finished.returncode != 0:
+        raise SandboxError(f"{server.name} failed to start on {server.host}:{server.port}: "
+                           f"{finished.stderr.strip() or finished.stdout.strip()}\n{log_tail(log_file)}")
+    connection = client(server, timeout=0.5)
+    try:
+        wait_until(connection.ping,
+                   lambda: not pid_file.exists() or is_running(server, state),
+                   f"{server.name} ({server.host}:{server.port})", log_file, timeout=30)
+    finally:
+        connection.close()
+    return True
+
+
+def stop(server: RedisServer, state: Path) -> bool:
+    pid_file, _, _ = _files(server, state)
+    return terminate(pid_file, _marker(server))

@@ -1,0 +1,105 @@
+"""Demo data for the local stack: one real account with its copy account, one simulated
+account, their history, parameters and factors, plus the live keys in Redis.
+
+The rows live in readable files under sandbox/seed/: one CSV per ClickHouse table
+(named <database>.<table>.csv) and redis.json. Seeding empties each seeded table
+and rewrites each seeded Redis key, so running it again gives the same data.
+"""
+from __future__ import annotations
+
+import json
+from pathlib import Path
+
+from .config import PACKAGE_DIR, RISK_PASSWORD, Endpoints, endpoints
+
+SEED_DIR = PACKAGE_DIR / "seed"
+CLICKHOUSE_SEED_DIR = SEED_DIR / "clickhouse"
+REDIS_SEED_FILE = SEED_DIR / "redis.json"
+# Redis servers that carry the live keys; the other two start empty.
+SEEDED_REDIS = ("redis-test", "redis-prod")
+
+DEMO = {
+    "real_account": "88001234",
+    "real_account_key": "ak-88001234",
+    "acquire_info_key": "kA7-demo-key",
+    "closed_acquire_info_key": "kA7-old-key",
+    "copy_account": "88005678",
+    "copy_acquire_info_key": "kC9-copy-key",
+    "withdrawn_copy_account": "88004321",
+    "sim_account": "sim_demo_01",
+    "sim_acquire_info_key": "kS3-demo-key",
+    "other_account": "88009999",
+    "user_id": "demo_user",
+    "env": "test",
+    "strategy": "cta_demo",
+    "trade_flag": "T",
+    "market_value": 1000000.0,
+    "open_zip_enddate": "2500-12-31 00:00:00",
+    "trading_days": ("2025-08-27", "2025-08-28", "2025-08-29"),
+    "live_trading_day": "2025-08-29",
+    "split_modes": ("4321001", "4321002"),
+    "min_open_category": "单笔最小开仓量",
+    "risk_uid": "88001234",
+    "risk_password": RISK_PASSWORD,
+    "deals_key": "88001234_20250829",
+    "factors": ("Factor_Momentum_Long", "Factor_Warehouse", "Factor_Skew", "Factor_Inventory",
+                "Factor_Momentum_Mid", "Factor_Profit", "Factor_RuleBased_Long", "Factor_Basis_TS",
+                "Factor_CSMom_Long", "Factor_Basis_Mom"),
+    "extra_factors": ("Factor_Carry", "Factor_Volatility"),
+}
+
+
+def clickhouse_seed_files() -> dict[str, Path]:
+    """Qualified table name -> its CSV file."""
+    return {path.stem: path for path in sorted(CLICKHOUSE_SEED_DIR.glob("*.csv"))}
+
+
+def redis_seed() -> dict:
+    return json.loads(REDIS_SEED_FILE.read_text(encoding="utf-8"))
+
+
+def seed_clickhouse(where: Endpoints | None = None) -> dict[str, int]:
+    """Replace the rows of every seeded table. Returns table -> rows written."""
+    from .clients import clickhouse_client
+
+    client = clickhouse_client(where=where)
+    written = {}
+    try:
+        for table, path in clickhouse_seed_files().items():
+            client.command(f"TRUNCATE TABLE {table}")
+            summary = client.raw_insert(table, insert_block=path.read_bytes(), fmt="CSVWithNames")
+            written[table] = summary.written_rows
+    finally:
+        client.close()
+    return written
+
+
+def seed_redis(where: Endpoints | None = None) -> dict[str, int]:
+    """Rewrite the seeded keys on the test and prod Redis. Returns server -> keys written."""
+    from .clients import redis_client
+
+    data = redis_seed()
+    written = {}
+    for name in SEEDED_REDIS:
+        connection = redis_client(name, where)
+        try:
+            pipe = connection.pipeline(transaction=True)
+            for key, text in data["strings"].items():
+                pipe.set(key, text)
+            for key, items in data["lists"].items():
+                pipe.delete(key)
+                pipe.rpush(key, *items)
+            for key, fields in data["hashes"].items():
+                pipe.delete(key)
+                pipe.hset(key, mapping=fields)
+            pipe.execute()
+        finally:
+            connection.close()
+        written[name] = sum(len(data[kind]) for kind in ("strings", "lists", "hashes"))
+    return written
+
+
+def seed(where: Endpoints | None = None) -> dict[str, dict[str, int]]:
+    """Load the demo data into the running stack (ClickHouse through the gateway, and Redis)."""
+    where = where or endpoints()
+    return {"clickhouse": seed_clickhouse(where), "redis": seed_redis(where)}

@@ -1,0 +1,102 @@
+"""Which servers an account object talks to, and with exactly which settings."""
+import os
+import types
+
+import pytest
+
+import Norvane
+from sandbox.seed import DEMO
+
+HOST_DEFAULTS = {
+    "NORVANE_DB_HOST": "127.0.0.1",
+    "NORVANE_REDIS_PROD_HOST": "127.0.0.2",
+    "NORVANE_REDIS_PROD67_HOST": "127.0.0.3",
+    "NORVANE_REDIS_PROD65_HOST": "127.0.0.4",
+}
+
+
+def host(variable):
+    return os.environ.get(variable, HOST_DEFAULTS[variable])
+
+
+def connection_settings(connection):
+    kwargs = connection.connection_pool.connection_kwargs
+    return kwargs["host"], kwargs["password"]
+
+
+@pytest.mark.parametrize("env, variable, password", [
+    ("prod", "NORVANE_REDIS_PROD_HOST", "71plm@48okn"),
+    ("prod67", "NORVANE_REDIS_PROD67_HOST", "71plm@48okn"),
+    ("prod65", "NORVANE_REDIS_PROD65_HOST", "71plm@48okn"),
+    ("test", "NORVANE_DB_HOST", "!Tjelmuk@pvo"),
+    ("Prod", "NORVANE_DB_HOST", "!Tjelmuk@pvo"),
+    ("prod ", "NORVANE_DB_HOST", "!Tjelmuk@pvo"),
+    ("prod6", "NORVANE_DB_HOST", "!Tjelmuk@pvo"),
+    ("", "NORVANE_DB_HOST", "!Tjelmuk@pvo"),
+])
+def test_env_picks_its_redis_and_the_copy_redis_is_always_the_test_one(stack, env, variable, password):
+    account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"], env)
+    assert account.env == env and account.login == 0  # the chosen server answered the ping
+    assert connection_settings(account.redis_conn) == (host(variable), password)
+    assert connection_settings(account.copy_redis_conn) == (host("NORVANE_DB_HOST"), "!Tjelmuk@pvo")
+
+
+class Recorder:
+    """Stands in for the client libraries and writes down every call made to them."""
+
+    def __init__(self, register_count=1, copy_rows=()):
+        self.calls = []
+        self.register_count = register_count
+        self.copy_rows = list(copy_rows)
+
+    def get_client(self, *args, **kwargs):
+        self.calls.append(("get_client", args, kwargs))
+        return self
+
+    def query(self, sql):
+        self.calls.append(("query", sql))
+        rows = [(self.register_count,)] if "t_account_info" in sql else self.copy_rows
+        return types.SimpleNamespace(result_set=rows)
+
+    def Redis(self, *args, **kwargs):
+        self.calls.append(("Redis", args, kwargs))
+        return self
+
+    def ping(self):
+        self.calls.append(("ping",))
+        return True
+
+
+def test_exact_calls_of_the_constructor(monkeypatch, clock):
+    recorder = Recorder(copy_rows=[("C-1",), ("C-2",)])
+    monkeypatch.setattr(Norvane, "clickhouse_connect", recorder)
+    monkeypatch.setattr(Norvane, "redis", recorder)
+    clock("2025-08-29 09:30:00")
+    account = Norvane.Norvane("8800'1", "key\\x", "u1", "prod")
+    redis_settings = dict(port=6379, db=0, decode_responses=True, socket_timeout=3.0)
+    assert recorder.calls == [
+        ("get_client", (), dict(host=host("NORVANE_DB_HOST"), port=23875, username="norvane",
+                                password="Wanders_gk_7!")),
+        ("Redis", (), dict(host=host("NORVANE_REDIS_PROD_HOST"), password="71plm@48okn", **redis_settings)),
+        ("query", "select count(*) n\n"
+                  "from factors.t_account_info where '2025-08-29 09:30:00' >= zip_begindate"
+                  " and '2025-08-29 09:30:00' < zip_enddate\n"
+                  "and account_id = '8800\\'1' and acquire_info_key = 'key\\\\x'"),
+        ("ping",),
+        ("Redis", (), dict(host=host("NORVANE_DB_HOST"), password="!Tjelmuk@pvo", **redis_settings)),
+        ("query", "select copy_account_id\n"
+                  "from factors.t_assetacc_match\n"
+                  "where account_id = '8800\\'1' and is_valid = 1"),
+    ]
+    assert account.copy_account_id == "C-1"
+
+
+def test_replaced_library_names_are_heard_by_the_next_call(monkeypatch):
+    first, second = Recorder(), Recorder()
+    monkeypatch.setattr(Norvane, "clickhouse_connect", first)
+    monkeypatch.setattr(Norvane, "redis", first)
+    account = Norvane.Norvane("a", "k", "u")
+    monkeypatch.setattr(Norvane, "clickhouse_connect", second)
+    account.fun_clickhouse_connect()
+    assert [c[0] for c in second.calls] == ["get_client"]
+    assert account.client is second

@@ -1,0 +1,179 @@
+"""The ClickHouse HTTP gateway, driven by an unmodified clickhouse_connect and by raw HTTP."""
+import base64
+import datetime
+import http.client
+import uuid
+from urllib.parse import urlencode
+
+import clickhouse_connect
+import pytest
+from clickhouse_connect.driver.exceptions import DatabaseError
+
+from sandbox import READER, WRITER
+from sandbox.clients import clickhouse_client
+
+ROW_TYPES = "d Date, t DateTime, n Nullable(String), f Float64, s String, i Int64"
+ROWS = [
+    (datetime.date(2025, 8, 29), datetime.datetime(2025, 8, 29, 21, 3, 16), None, 3042.5, "豆粕 m2601", 2),
+    (datetime.date(2025, 8, 27), datetime.datetime(2025, 8, 27, 9, 1, 6), "E-0001", -0.25, "rb2510", -7),
+]
+
+
+def http_call(where, body=b"", params=None, user=WRITER.user, password=WRITER.password, headers=None,
+              method="POST", connection=None):
+    """One request on `connection` (or a new one): (status, headers, body)."""
+    conn = connection or http.client.HTTPConnection(where.clickhouse_host, where.clickhouse_port, timeout=10)
+    all_headers = {"Authorization": "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()}
+    all_headers.update(headers or {})
+    conn.request(method, "/?" + urlencode(params or {}), body=body, headers=all_headers)
+    response = conn.getresponse()
+    return response.status, response.headers, response.read()
+
+
+@pytest.fixture
+def scratch_table(clickhouse_writer):
+    name = f"other.gateway_probe_{uuid.uuid4().hex[:8]}"
+    clickhouse_writer.command(f"CREATE TABLE {name} ({ROW_TYPES}) ENGINE = MergeTree ORDER BY tuple()")
+    yield name
+    clickhouse_writer.command(f"DROP TABLE IF EXISTS {name}")
+
+
+@pytest.mark.parametrize("account", [WRITER, READER], ids=lambda a: a.user)
+def test_unmodified_client_starts_up(stack, account):
+    client = clickhouse_client(account, stack)
+    version, timezone = client.command("SELECT version(), timezone()")
+    assert client.server_version == version and version.split(".")[0].isdigit()
+    assert timezone == "Etc/UTC"
+    assert client.query("SELECT count() FROM factors.t_account_info").result_rows[0][0] > 0
+    client.close()
+
+
+@pytest.mark.parametrize("compress", ["lz4", "zstd", "gzip", False])
+def test_native_round_trip_through_insert_and_query(stack, scratch_table, compress):
+    client = clickhouse_client(WRITER, stack, compress=compress)
+    context = client.create_insert_context(scratch_table, column_names=["d", "t", "n", "f", "s", "i"], data=ROWS)
+    context.block_row_count = 1  # one compressed frame per row: the body is a chain of frames
+    client.insert(context=context)
+    result = client.query(f"SELECT * FROM {scratch_table} ORDER BY d DESC")
+    assert result.result_rows == ROWS
+    assert [t.name for t in result.column_types] == ["Date", "DateTime", "Nullable(String)", "Float64", "String", "Int64"]
+    client.close()
+
+
+def test_command_insert_and_server_side_parameters(clickhouse_writer, scratch_table):
+    clickhouse_writer.command(f"INSERT INTO {scratch_table} VALUES "
+                              "('2025-08-28', '2025-08-28 09:02:12', NULL, 3135, '螺纹钢', 0.0)")
+    rows = clickhouse_writer.query(f"SELECT s, n, i FROM {scratch_table} WHERE d = {{day:Date}}",
+                                   parameters={"day": "2025-08-28"}).result_rows
+    assert rows == [("螺纹钢", None, 0)]
+
+
+def test_form_encoded_parameters(stack):
+    client = clickhouse_client(WRITER, stack, form_encode_query_params=True)
+    assert client.query("SELECT {a:Int32} + 1, {s:String}", parameters={"a": 41, "s": "它's"}).result_rows == [(42, "它's")]
+    client.close()
+
+
+@pytest.mark.parametrize("sql, code, name, status", [
+    ("SELEC 1", 62, "SYNTAX_ERROR", 400),
+    ("SELECT 1; SELECT 2", 62, "SYNTAX_ERROR", 400),
+    ("SELECT * FROM factors.no_such_table", 60, "UNKNOWN_TABLE", 404),
+    ("SELECT no_such_function(1)", 46, "UNKNOWN_FUNCTION", 404),
+    ("SELECT throwIf(1)", 395, "FUNCTION_THROW_IF_VALUE_IS_NON_ZERO", 500),
+])
+def test_engine_errors_reach_the_client(stack, clickhouse_writer, sql, code, name, status):
+    with pytest.raises(DatabaseError) as raised:
+        clickhouse_writer.query(sql)
+    assert f"Code: {code}. DB::Exception:" in str(raised.value) and f"({name})" in str(raised.value)
+    got_status, headers, body = http_call(stack, sql.encode())
+    assert (got_status, headers["X-ClickHouse-Exception-Code"]) == (status, str(code))
+    assert body.decode().startswith(f"Code: {code}. DB::Exception:")
+
+
+@pytest.mark.parametrize("user, password", [("norvane", "wrong"), ("nobody", WRITER.password)])
+def test_wrong_credentials_refused(stack, user, password):
+    with pytest.raises(DatabaseError) as raised:
+        clickhouse_connect.get_client(host=stack.clickhouse_host, port=stack.clickhouse_port,
+                                      username=user, password=password)
+    assert f"Code: 516. DB::Exception: {user}: Authentication failed" in str(raised.value)
+    status, headers, _ = http_call(stack, b"SELECT 1", user=user, password=password)
+    assert (status, headers["X-ClickHouse-Exception-Code"]) == (403, "516")
+
+
+@pytest.mark.parametrize("how", ["headers", "url"])
+def test_other_credential_carriers(stack, how):
+    conn = http.client.HTTPConnection(stack.clickhouse_host, stack.clickhouse_port, timeout=10)
+    if how == "headers":
+        conn.request("POST", "/", body=b"SELECT 7", headers={"X-ClickHouse-User": READER.user, "X-ClickHouse-Key": READER.password})
+    else:
+        conn.request("POST", "/?" + urlencode({"user": READER.user, "password": READER.password}), body=b"SELECT 7")
+    assert conn.getresponse().read() == b"7\n"
+
+
+@pytest.mark.parametrize("statement", [
+    "INSERT INTO factors.risk_config (name) VALUES ('x')",
+    "CREATE TABLE other.reader_made (a Int8) ENGINE = Memory",
+    "ALTER TABLE factors.risk_config UPDATE min_amt = 0 WHERE 1",
+    "TRUNCATE TABLE factors.risk_config",
+])
+def test_read_only_account_cannot_write(clickhouse_reader, statement):
+    with pytest.raises(DatabaseError, match=r"Code: 164\. DB::Exception: read_factors: .*\(READONLY\)"):
+        clickhouse_reader.command(statement)
+
+
+def test_read_only_account_cannot_insert_native(clickhouse_reader, clickhouse_writer, scratch_table):
+    with pytest.raises(DatabaseError, match=r"Code: 164"):
+        clickhouse_reader.insert(scratch_table, ROWS, column_names=["d", "t", "n", "f", "s", "i"])
+    assert clickhouse_writer.command(f"SELECT count() FROM {scratch_table}") == 0
+
+
+def test_update_mutation_is_synchronous_and_spares_later_rows(clickhouse_writer, scratch_table):
+    clickhouse_writer.insert(scratch_table, ROWS, column_names=["d", "t", "n", "f", "s", "i"])
+    clickhouse_writer.command(f"ALTER TABLE {scratch_table} UPDATE s = 'cleared' WHERE i < 100")
+    clickhouse_writer.command(f"INSERT INTO {scratch_table} (d, s, i) VALUES ('2025-08-30', 'later', 1)")
+    rows = clickhouse_writer.query(f"SELECT s FROM {scratch_table} ORDER BY d").result_rows
+    assert rows == [("cleared",), ("cleared",), ("later",)]
+    clickhouse_writer.command(f"ALTER TABLE {scratch_table} DELETE WHERE s = 'later'")
+    assert clickhouse_writer.command(f"SELECT count() FROM {scratch_table}") == 2
+
+
+@pytest.mark.parametrize("params, sql, applied, default", [
+    ({"limit": "2"}, "SELECT number FROM numbers(5)", b"0\n1\n", b"0\n1\n2\n3\n4\n"),
+    ({"database": "factors"}, "SELECT currentDatabase()", b"factors\n", b"default\n"),
+    ({"date_time_input_format": "basic"}, "SELECT getSetting('date_time_input_format')", b"basic\n", b"best_effort\n"),
+    ({"readonly": "1", "max_result_rows": "7"}, "SELECT getSetting('readonly'), getSetting('max_result_rows')",
+     b"1\t7\n", b"0\t0\n"),
+], ids=["limit", "database", "date_time_input_format", "readonly_applied_last"])
+def test_url_settings_apply_to_one_request_only(stack, params, sql, applied, default):
+    conn = http.client.HTTPConnection(stack.clickhouse_host, stack.clickhouse_port, timeout=10)
+    assert http_call(stack, sql.encode(), params=params, connection=conn)[2] == applied
+    assert http_call(stack, sql.encode(), connection=conn)[2] == default
+
+
+def test_set_statement_does_not_outlive_its_request(clickhouse_writer):
+    clickhouse_writer.command("SET max_result_rows = 1, result_overflow_mode = 'break'")
+    assert len(clickhouse_writer.query("SELECT number FROM numbers(3)").result_rows) == 3
+
+
+def test_query_parameter_joined_with_body(stack):
+    status, _, body = http_call(stack, b"+ 2", params={"query": "SELECT 1"})
+    assert (status, body) == (200, b"3\n")
+
+
+def test_response_headers_and_keep_alive(stack):
+    conn = http.client.HTTPConnection(stack.clickhouse_host, stack.clickhouse_port, timeout=10)
+    status, headers, _ = http_call(stack, b"SELECT 1 FORMAT Native", params={"query_id": "q-42"}, connection=conn)
+    assert status == 200 and headers["X-ClickHouse-Query-Id"] == "q-42"
+    assert headers["X-ClickHouse-Format"] == "Native" and headers["X-ClickHouse-Timezone"] == "Etc/UTC"
+    assert '"read_rows"' in headers["X-ClickHouse-Summary"]
+    status, headers, body = http_call(stack, b"CREATE DATABASE IF NOT EXISTS other", connection=conn)
+    assert (status, body) == (200, b"") and "X-ClickHouse-Format" not in headers
+    assert http_call(stack, method="GET", connection=conn)[2] == b"Ok.\n"
+    conn.request("GET", "/ping")
+    assert conn.getresponse().read() == b"Ok.\n"
+
+
+def test_get_request_is_read_only(stack):
+    status, headers, _ = http_call(stack, method="GET",
+                                   params={"query": "CREATE TABLE other.via_get (a Int8) ENGINE = Memory"})
+    assert (status, headers["X-ClickHouse-Exception-Code"]) == (500, "164")

@@ -1,0 +1,77 @@
+"""Starting and stopping the stack: configuration, the CLI, persistence across restarts."""
+import subprocess
+import sys
+import uuid
+
+import pytest
+
+import sandbox
+from sandbox import SandboxError, endpoints
+from sandbox.clients import clickhouse_client, redis_client
+from sandbox.config import REPO_ROOT
+from sandbox.processes import port_open
+from sandbox.redis_servers import redis_executable
+
+
+def cli(*args):
+    return subprocess.run([sys.executable, "-m", "sandbox", *args], cwd=REPO_ROOT,
+                          capture_output=True, text=True, timeout=120)
+
+
+@pytest.mark.parametrize("value", ["10.0.0.5", "192.168.1.20", "8.8.8.8", "localhost", "::1", "127.0.0"])
+def test_non_loopback_host_refused(monkeypatch, value):
+    monkeypatch.setenv("NORVANE_RISK_HOST", value)
+    with pytest.raises(SandboxError, match="NORVANE_RISK_HOST"):
+        endpoints()
+
+
+def test_hosts_come_from_environment(monkeypatch):
+    monkeypatch.setenv("NORVANE_DB_HOST", "127.0.0.9")
+    where = endpoints()
+    assert (where.clickhouse_host, where.redis_test_host, where.risk_host) == ("127.0.0.9", "127.0.0.9", "127.0.0.5")
+    monkeypatch.setenv("NORVANE_REDIS_PROD65_HOST", "127.0.0.9")
+    with pytest.raises(SandboxError, match="distinct"):
+        endpoints()
+
+
+def test_missing_redis_server_is_a_clear_error(monkeypatch):
+    monkeypatch.setenv("PATH", "/nonexistent")
+    with pytest.raises(SandboxError, match="redis-server was not found on PATH"):
+        redis_executable()
+
+
+def test_reset_refuses_a_directory_it_did_not_write(monkeypatch, tmp_path):
+    (tmp_path / "notes.txt").write_text("keep me")
+    monkeypatch.setenv("NORVANE_SANDBOX_DIR", str(tmp_path))
+    with pytest.raises(SandboxError, match="not deleting"):
+        sandbox.reset()
+    assert (tmp_path / "notes.txt").exists()
+
+
+def test_cli_start_is_idempotent(stack):
+    started = cli("start")
+    assert started.returncode == 0 and "stack already running" in started.stdout
+    status = cli("status")
+    assert status.returncode == 0 and status.stdout.count("running (pid") == 6
+
+
+def test_data_survives_stop_and_start(stack):
+    table, key = f"other.persist_probe_{uuid.uuid4().hex[:8]}", "sandbox:persist-probe"
+    client = clickhouse_client(where=stack)
+    client.command(f"CREATE TABLE {table} (note String) ENGINE = MergeTree ORDER BY tuple()")
+    client.command(f"INSERT INTO {table} VALUES ('before restart')")
+    client.close()
+    redis_client("redis-prod", stack).set(key, "kept")
+    try:
+        assert cli("stop").returncode == 0
+        assert cli("status").returncode == 3
+        assert not port_open(stack.clickhouse_host, stack.clickhouse_port)
+        restarted = cli("start")
+        assert restarted.returncode == 0 and restarted.stdout.count("started") == 6, restarted.stderr
+        client = clickhouse_client(where=stack)
+        assert client.query(f"SELECT note FROM {table}").result_rows == [("before restart",)]
+        assert redis_client("redis-prod", stack).get(key) == "kept"
+    finally:
+        sandbox.start()
+        clickhouse_client(where=stack).command(f"DROP TABLE IF EXISTS {table}")
+        redis_client("redis-prod", stack).delete(key)
