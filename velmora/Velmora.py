@@ -22,7 +22,7 @@ import socket
 import urllib.error
 import urllib.request
 
-__all__ = ["query_trader_all_info", "RiskServiceUnavailable", "FUNDS_FIELDS", "TIMEOUT_SECONDS"]
+__all__ = ["query_trader_all_info", "RiskServiceUnavailable"]
 
 TIMEOUT_SECONDS = 5.0
 FUNDS_FIELDS = ("可用资金", "账户权益", "持仓盈亏", "平仓盈亏", "手续费", "入金", "出金", "上次权益")
