@@ -130,23 +130,8 @@ CREATE TABLE IF NOT EXISTS trade.is_cdealdetail (
     trade_id String
 ) ENGINE = MergeTree ORDER BY tuple();
 
-CREATE TABLE IF NOT EXISTS trade.idata_cdealdetail (
-    day Date,
-    trading_day Date,
-    trading_time String,
-    instrument_id String,
-    entrust_direction String,
-    price Float64,
-    volume Int64,
-    commission Float64,
-    exchange_id String,
-    product String,
-    vendor String,
-    product_code String,
-    entrust_serial_no String,
-    account_id String,
-    trade_id String
-) ENGINE = MergeTree ORDER BY tuple();
+-- Same layout as trade.is_cdealdetail: the second source of the same records.
+CREATE TABLE IF NOT EXISTS trade.idata_cdealdetail AS trade.is_cdealdetail;
 
 CREATE TABLE IF NOT EXISTS trade.is_cpositionstatics (
     day Date,
@@ -163,20 +148,8 @@ CREATE TABLE IF NOT EXISTS trade.is_cpositionstatics (
     product String
 ) ENGINE = MergeTree ORDER BY tuple();
 
-CREATE TABLE IF NOT EXISTS trade.idata_cpositionstatics (
-    day Date,
-    instrument_id String,
-    direction String,
-    open_price Float64,
-    average_price Float64,
-    position Int64,
-    exchange_id String,
-    account_id String,
-    market_value Float64,
-    vendor String,
-    product_code String,
-    product String
-) ENGINE = MergeTree ORDER BY tuple();
+-- Same layout as trade.is_cpositionstatics: the second source of the same records.
+CREATE TABLE IF NOT EXISTS trade.idata_cpositionstatics AS trade.is_cpositionstatics;
 
 CREATE TABLE IF NOT EXISTS trade.futures_account_daily_snapshot (
     account_id String,
