@@ -23,11 +23,12 @@ class PythonService:
     port: int
     ping_path: str
     ping_answer: bytes
+    data_dir: str | None = None  # name of its data directory inside the state directory
 
     def args(self, state: Path) -> list[str]:
         args = [sys.executable, "-m", self.module, "--host", self.host, "--port", str(self.port)]
-        if self.module == "sandbox.clickhouse_gateway":
-            args += ["--data", str(state / "clickhouse")]
+        if self.data_dir is not None:
+            args += ["--data", str(state / self.data_dir)]
         return args
 
     @property
@@ -49,7 +50,7 @@ class PythonService:
 def python_services(where: Endpoints) -> list[PythonService]:
     return [
         PythonService("clickhouse-gateway", "sandbox.clickhouse_gateway", where.clickhouse_host,
-                      where.clickhouse_port, "/ping", b"Ok."),
+                      where.clickhouse_port, "/ping", b"Ok.", data_dir="clickhouse"),
         PythonService("risk-simulator", "sandbox.risk_simulator", where.risk_host,
                       where.risk_port, "/ping", b'"ok": true'),
     ]
@@ -143,7 +144,9 @@ def stop() -> dict[str, str]:
 
 
 def _looks_like_state_dir(path: Path) -> bool:
-    known = {"clickhouse"} | {server.name for server in endpoints().redis_servers()}
+    where = endpoints()
+    known = ({service.data_dir for service in python_services(where) if service.data_dir}
+             | {server.name for server in where.redis_servers()})
     return all(entry.name in known or entry.suffix in (".pid", ".log") for entry in path.iterdir())
 
 

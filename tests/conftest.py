@@ -1,26 +1,17 @@
-"""Fixtures shared by the account tests: the local stack (started once per run), a ClickHouse
-client for arranging rows, register and link rows under ids of the test's own, a settable clock."""
+"""Fixtures shared by the account tests. The local stack and its clients come from
+sandbox.testing (`stack`, `clickhouse_writer`); here: register and link rows under ids of the
+test's own, and a settable clock."""
 from __future__ import annotations
 
 import datetime as real_datetime
-import os
 import types
 import uuid
 
-import clickhouse_connect
 import pytest
 
 pytest_plugins = ["sandbox.testing"]
 
 OPEN_END = "2500-12-31 00:00:00"
-
-
-@pytest.fixture(scope="session")
-def clickhouse(stack):
-    """A writer's client on the local ClickHouse, for arranging and checking rows."""
-    return clickhouse_connect.get_client(
-        host=os.environ.get("NORVANE_DB_HOST", "127.0.0.1"), port=23875,
-        username="norvane", password="Wanders_gk_7!")
 
 
 @pytest.fixture
@@ -32,11 +23,11 @@ def new_id():
 
 
 @pytest.fixture
-def register(clickhouse):
+def register(clickhouse_writer):
     """Adds a row to the account register."""
     def add(account_id, key, *, user_id="test_user", begin="2020-01-01 00:00:00", end=OPEN_END,
             trade_flag="T", env="test", market_value=500000.0):
-        clickhouse.command(
+        clickhouse_writer.command(
             "INSERT INTO factors.t_account_info (account_id, account_key, market_value, strategy,"
             " trade_flag, acquire_info_key, user_id, zip_begindate, zip_enddate, env) VALUES"
             f" ('{account_id}', 'ak-{account_id}', {market_value}, 'test', '{trade_flag}',"
@@ -45,10 +36,10 @@ def register(clickhouse):
 
 
 @pytest.fixture
-def link(clickhouse):
+def link(clickhouse_writer):
     """Adds a row to the copy-account link table."""
     def add(account_id, copy_account_id, is_valid=1):
-        clickhouse.command(
+        clickhouse_writer.command(
             "INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid) VALUES"
             f" ('{account_id}', '{copy_account_id}', {is_valid})")
     return add

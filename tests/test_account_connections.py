@@ -1,22 +1,19 @@
 """Which servers an account object talks to, and with exactly which settings."""
-import os
 import types
 
 import pytest
 
 import Norvane
+import sandbox
 from sandbox.seed import DEMO
 
-HOST_DEFAULTS = {
-    "NORVANE_DB_HOST": "127.0.0.1",
-    "NORVANE_REDIS_PROD_HOST": "127.0.0.2",
-    "NORVANE_REDIS_PROD67_HOST": "127.0.0.3",
-    "NORVANE_REDIS_PROD65_HOST": "127.0.0.4",
-}
-
-
 def host(variable):
-    return os.environ.get(variable, HOST_DEFAULTS[variable])
+    """The address the module should read for `variable`: the stack's own endpoints."""
+    where = sandbox.endpoints()
+    return {"NORVANE_DB_HOST": where.db_host,
+            "NORVANE_REDIS_PROD_HOST": where.redis_prod_host,
+            "NORVANE_REDIS_PROD67_HOST": where.redis_prod67_host,
+            "NORVANE_REDIS_PROD65_HOST": where.redis_prod65_host}[variable]
 
 
 def connection_settings(connection):

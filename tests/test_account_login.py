@@ -85,23 +85,23 @@ class TestCopyAccountLookup:
         with pytest.raises(AttributeError):
             account.copy_account_id
 
-    def test_with_two_valid_links_the_first_row_returned_counts(self, stack, register, new_id, clickhouse):
+    def test_with_two_valid_links_the_first_row_returned_counts(self, stack, register, new_id, clickhouse_writer):
         account_id = new_id()
         register(account_id, "key")
         # One insert keeps both links in one part, so the engine returns them in this order.
-        clickhouse.command("INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid)"
+        clickhouse_writer.command("INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid)"
                            f" VALUES ('{account_id}', 'copy-a', 1), ('{account_id}', 'copy-b', 1)")
         account = Norvane.Norvane(account_id, "key", "test_user")
         assert (account.if_copy, account.copy_account_id) == (True, "copy-a")
 
-    def test_a_later_lookup_can_add_a_link_but_never_removes_one(self, stack, register, link, new_id, clickhouse):
+    def test_a_later_lookup_can_add_a_link_but_never_removes_one(self, stack, register, link, new_id, clickhouse_writer):
         account_id, copy_id = new_id(), new_id()
         register(account_id, "key")
         account = Norvane.Norvane(account_id, "key", "test_user")
         link(account_id, copy_id)
         assert account.fun_check_replicate() is None
         assert (account.if_copy, account.copy_account_id) == (True, copy_id)
-        clickhouse.command("ALTER TABLE factors.t_assetacc_match UPDATE is_valid = 0"
+        clickhouse_writer.command("ALTER TABLE factors.t_assetacc_match UPDATE is_valid = 0"
                            f" WHERE account_id = '{account_id}'")
         account.fun_check_replicate()
         assert (account.if_copy, account.copy_account_id) == (True, copy_id)

@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 
 #include <exception>
+#include <string>
 #include <utility>
 
 namespace norvane {
