@@ -1,5 +1,8 @@
 #include "common/sql.hpp"
 
+#include "common/namespace.hpp"
+
+#include <cmath>
 #include <stdexcept>
 
 namespace norvane::sql {
@@ -15,6 +18,58 @@ std::string text(py::handle value) {
     }
     quoted += '\'';
     return quoted;
+}
+
+namespace {
+
+// numpy's integer and floating scalars are not Python ints, but report their kind on `dtype`.
+char numpy_kind(py::handle value) {
+    if (!py::hasattr(value, "dtype") || !py::hasattr(value, "item")) return 0;
+    py::object kind = value.attr("dtype").attr("kind");
+    std::string k = py::str(kind).cast<std::string>();
+    return k.size() == 1 ? k[0] : 0;
+}
+
+std::string float_literal(double number) {
+    if (std::isnan(number)) return "NULL";
+    if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
+    // Python's repr is the shortest text that reads back as the same double.
+    std::string digits = py::repr(py::float_(number)).cast<std::string>();
+    if (digits.find('.') == std::string::npos) {
+        size_t exponent = digits.find('e');
+        digits.insert(exponent == std::string::npos ? digits.size() : exponent, ".0");
+    }
+    return digits;
+}
+
+}  // namespace
+
+std::string literal(py::handle value) {
+    if (value.is_none()) return "NULL";
+    if (PyBool_Check(value.ptr())) return value.ptr() == Py_True ? "1" : "0";
+    if (PyLong_Check(value.ptr())) return py::str(value).cast<std::string>();
+    if (PyFloat_Check(value.ptr())) return float_literal(PyFloat_AsDouble(value.ptr()));
+    switch (numpy_kind(value)) {
+        case 'b': return literal(value.attr("item")());
+        case 'i':
+        case 'u': return py::str(value.attr("item")()).cast<std::string>();
+        case 'f': return float_literal(py::cast<double>(value.attr("item")()));
+        default: break;
+    }
+    // pandas' missing-value markers (NaT, NA) are not texts either.
+    if (ns("pd").attr("isna")(value).ptr() == Py_True) return "NULL";
+    return text(value);
+}
+
+std::string list(py::handle values) {
+    std::string joined;
+    bool first = true;
+    for (py::handle element : values) {
+        if (!first) joined += ", ";
+        joined += literal(element);
+        first = false;
+    }
+    return joined;
 }
 
 std::string fill(std::string_view statement,

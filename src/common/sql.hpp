@@ -1,7 +1,7 @@
 #pragma once
 // SQL text assembly. Statements are raw-literal templates with {name} placeholders; values enter
-// only as literals made here, so a quote inside an account id or a key can never end the literal
-// it stands in.
+// only as literals made here, so a quote inside an account id, a key or a contract code can never
+// end the literal it stands in or add a statement.
 #include <pybind11/pybind11.h>
 
 #include <initializer_list>
@@ -13,8 +13,16 @@ namespace norvane::sql {
 namespace py = pybind11;
 
 // The value's text (str of it: a str unchanged, a number in decimal digits) as a quoted string
-// literal, with backslashes and single quotes escaped.
+// literal, with backslashes and single quotes escaped. For templates that quote whatever they get.
 std::string text(py::handle value);
+
+// The value written by its type: None and NaN as NULL, integers (and truth values) as decimal
+// digits, floating-point numbers in the shortest form that reads back as the same number with a
+// point (2.5, 3.0), anything else as a quoted text literal (see `text`).
+std::string literal(py::handle value);
+
+// The elements of a sequence as literals, joined by ", ".
+std::string list(py::handle values);
 
 // The template with every {name} replaced by its literal. A placeholder without a value is an
 // error in the program, reported as RuntimeError.
