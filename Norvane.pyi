@@ -24,5 +24,15 @@ class Norvane:
         """Verify the account against the account register and ping Redis."""
     def fun_check_replicate(self) -> None:
         """Look up the copy account linked to this account."""
+    def fun_replicate_save(self, tmp_mat: Any, continuous_holding: Any) -> int:
+        """Store an uploaded signal table once more under the linked copy account."""
     def contract_format(self) -> None:
         """Does nothing; returns None."""
+    def fun_update_signal(self, input_data: Any, use_redis: Any = False,
+                          continuous_holding: Any = False, simple: Any = False) -> dict:
+        """Upload a table of target positions for one trading day."""
+    def fun_delete_signal(self, trading_day: Any = "", order_typ: Any = "", trade_time: Any = "",
+                          contract: Any = None) -> dict:
+        """Mark the live signals of a day, order type and trade time as deleted."""
+    def fun_read_signal(self, start_date: Any, end_date: Any, clean: Any = True) -> dict:
+        """Read the account's signals of a range of trading days."""

@@ -2,8 +2,43 @@
 
 Run it through `./dev demo`, which starts and seeds the stack first.
 """
+import pandas as pd
+
 import Norvane
 from sandbox.seed import DEMO
+
+SIGNAL_DAY = "20991230"  # a day of the demo's own; seeding the stack clears the signal table
+
+
+def show_signals(account, clean=True):
+    view = "clean" if clean else "full"
+    rows = account.fun_read_signal(SIGNAL_DAY, SIGNAL_DAY, clean=clean)["data"]
+    print(f"   {view} view: " + ", ".join(
+        f"{row['contract']} {row['direction']} {row['position']:g}" for row in rows))
+
+
+def signals_demo(account):
+    first, last = DEMO["signal_days"][0], DEMO["signal_days"][-1]
+    stored = account.fun_read_signal(first, last)["data"]
+    print(f"== seeded signals {first}..{last}: " + ", ".join(
+        f"{row['trading_day']} {row['contract']} {row['position']:g}" for row in stored))
+    print(f"== trading signals for {SIGNAL_DAY}")
+    targets = pd.DataFrame({
+        "trading_day": [SIGNAL_DAY] * 3, "contract": ["rb2605", "i2605", "cu2605"],
+        "position": [12, 4, 1], "direction": ["L", "S", "L"],
+        "order_typ": ["call_auction"] * 3, "trade_time": ["D"] * 3})
+    print("   upload:", account.fun_update_signal(targets, use_redis=True))
+    print("   same table again:", account.fun_update_signal(targets, use_redis=True))
+    show_signals(account)
+    revised = targets[targets.contract != "cu2605"].assign(position=[15, 2])
+    print("   revised upload (cu2605 dropped):", account.fun_update_signal(revised, use_redis=True))
+    show_signals(account)
+    show_signals(account, clean=False)
+    fields = sorted(account.redis_conn.hkeys(SIGNAL_DAY))
+    print(f"   signal hash {SIGNAL_DAY}: {', '.join(fields)}")
+    print("   rejected (no order_typ):", account.fun_update_signal(targets.drop(columns="order_typ")))
+    print("   delete i2605:", account.fun_delete_signal(SIGNAL_DAY, "call_auction", "D", ["i2605"]))
+    show_signals(account)
 
 
 def main():
@@ -14,6 +49,8 @@ def main():
     print(f"   copy account: if_copy={account.if_copy} copy_account_id={getattr(account, 'copy_account_id', None)}")
     print(f"   redis: {account.redis_conn.connection_pool.connection_kwargs['host']}"
           f"  copy redis: {account.copy_redis_conn.connection_pool.connection_kwargs['host']}")
+
+    signals_demo(account)
 
     print("== the same account with a wrong key")
     refused = Norvane.Norvane(DEMO["real_account"], "not-the-key", DEMO["user_id"])

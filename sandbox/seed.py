@@ -37,6 +37,7 @@ DEMO = {
     "open_zip_enddate": "2500-12-31 00:00:00",
     "trading_days": ("2025-08-27", "2025-08-28", "2025-08-29"),
     "live_trading_day": "2025-08-29",
+    "signal_days": ("20250828", "20250829"),
     "split_modes": ("4321001", "4321002"),
     "min_open_category": "单笔最小开仓量",
     "risk_uid": "88001234",

@@ -10,4 +10,6 @@ std::string now_text(const char* format) {
     return now().attr("strftime")(format).cast<std::string>();
 }
 
+std::string call_stamp() { return now_text("%Y-%m-%d %H:%M:%S.%f").substr(0, 26); }
+
 }  // namespace norvane::clock

@@ -45,6 +45,7 @@ std::string float_literal(double number) {
 }  // namespace
 
 std::string literal(py::handle value) {
+    if (PyUnicode_Check(value.ptr())) return text(value);
     if (value.is_none()) return "NULL";
     if (PyBool_Check(value.ptr())) return value.ptr() == Py_True ? "1" : "0";
     if (PyLong_Check(value.ptr())) return py::str(value).cast<std::string>();

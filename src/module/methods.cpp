@@ -4,6 +4,7 @@
 #include "account/account.hpp"
 #include "module/binding.hpp"
 #include "module/constructor.hpp"
+#include "signals/signals.hpp"
 
 namespace norvane {
 
@@ -20,8 +21,24 @@ void define_methods(py::dict& class_dict) {
         "fun_login", {}, "Verify the account against the account register and ping Redis.");
     table.instance<account::fun_check_replicate>(
         "fun_check_replicate", {}, "Look up the copy account linked to this account.");
+    table.instance<signals::fun_replicate_save>(
+        "fun_replicate_save", {"tmp_mat", "continuous_holding"},
+        "Store an uploaded signal table once more under the linked copy account.");
     table.instance<account::contract_format>("contract_format", {},
                                              "Does nothing; returns None.");
+    table.instance<signals::fun_update_signal>(
+        "fun_update_signal",
+        {"input_data", {"use_redis", py::bool_(false)}, {"continuous_holding", py::bool_(false)},
+         {"simple", py::bool_(false)}},
+        "Upload a table of target positions for one trading day.");
+    table.instance<signals::fun_delete_signal>(
+        "fun_delete_signal",
+        {{"trading_day", py::str("")}, {"order_typ", py::str("")}, {"trade_time", py::str("")},
+         {"contract", py::none()}},
+        "Mark the live signals of a day, order type and trade time as deleted.");
+    table.instance<signals::fun_read_signal>(
+        "fun_read_signal", {"start_date", "end_date", {"clean", py::bool_(true)}},
+        "Read the account's signals of a range of trading days.");
 }
 
 }  // namespace norvane

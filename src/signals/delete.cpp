@@ -1,0 +1,55 @@
+#include <string>
+
+#include "common/clock.hpp"
+#include "common/guard.hpp"
+#include "common/namespace.hpp"
+#include "common/record.hpp"
+#include "common/sql.hpp"
+#include "signals/signals.hpp"
+
+namespace norvane::signals {
+
+namespace {
+
+// Narrows the statements to the listed contracts; no list means every contract.
+std::string contract_clause(py::handle contracts) {
+    if (py::len(contracts) == 0) return "";
+    return sql::fill(R"(and contract in ({contracts}))", {{"contracts", sql::list(contracts)}});
+}
+
+}  // namespace
+
+py::object fun_delete_signal(py::object self, py::object trading_day, py::object order_typ,
+                             py::object trade_time, py::object contract) {
+    if (contract.is_none()) contract = py::list();
+    if (auto refused = guard(self)) return *refused;
+    if (trading_day.equal(py::str("")) || order_typ.equal(py::str("")) ||
+        !py::type::of(contract).is(py::type::of(py::list()))) {
+        return record::rejected("必填字段未定义/格式有误, 请修改后重新执行");
+    }
+    const std::string stamp = clock::call_stamp();
+    std::initializer_list<std::pair<std::string_view, std::string>> values = {
+        {"trading_day", sql::text(trading_day)},
+        {"trade_time", sql::text(trade_time)},
+        {"order_typ", sql::text(order_typ)},
+        {"account_id", sql::text(attr(self, "account_id"))},
+        {"user_id", sql::text(attr(self, "user_id"))},
+        {"stamp", sql::text(py::str(stamp))},
+        {"contract_clause", contract_clause(contract)}};
+
+    py::object client = attr(self, "client");
+    std::string count_query = sql::fill(R"(select count(*) n
+                            from factors.t_order_dtl 
+                            where trading_day={trading_day} and trade_time == {trade_time} 
+                            and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause} )",
+                                        values);
+    py::object count = client.attr("query")(count_query).attr("result_set")[py::int_(0)][py::int_(0)];
+    if (count > py::int_(0)) {
+        client.attr("command")(sql::fill(R"(ALTER TABLE factors.t_order_dtl UPDATE update_id = {user_id}, update_time = {stamp}, delete_tag = 1 WHERE trading_day={trading_day} 
+            and trade_time == {trade_time} and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause})",
+                                         values));
+    }
+    return record::ok("删除" + py::str(count).cast<std::string>() + " " + stamp);
+}
+
+}  // namespace norvane::signals

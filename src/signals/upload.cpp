@@ -1,0 +1,141 @@
+#include <string>
+
+#include "common/clock.hpp"
+#include "common/guard.hpp"
+#include "common/namespace.hpp"
+#include "common/number.hpp"
+#include "common/record.hpp"
+#include "common/truth.hpp"
+#include "signals/signals.hpp"
+#include "signals/storage.hpp"
+
+namespace norvane::signals {
+
+namespace {
+
+// The columns a signal table is made of, in their stored order.
+constexpr const char* input_columns[] = {"trading_day", "contract",  "position",   "direction",
+                                         "signal_date", "order_typ", "trade_time", "feature"};
+
+// The optional columns and the value a missing one is filled with.
+py::object default_of(const std::string& column) {
+    if (column == "signal_date" || column == "trade_time") return py::str("");
+    if (column == "feature") return py::int_(0);
+    return py::none();
+}
+
+py::list names(std::initializer_list<const char*> values) {
+    py::list list;
+    for (const char* value : values) list.append(value);
+    return list;
+}
+
+// Adds the optional columns that are missing; the text naming every missing required column.
+std::string complete_columns(py::object& table) {
+    std::string missing;
+    py::object columns = table.attr("columns");
+    for (const char* column : input_columns) {
+        if (columns.attr("__contains__")(column).cast<bool>()) continue;
+        py::object fill = default_of(column);
+        if (fill.is_none()) {
+            missing += std::string("输入数据缺少 ") + column + " 列";
+        } else {
+            table[py::str(column)] = fill;
+        }
+    }
+    return missing;
+}
+
+size_t distinct_rows(py::handle table, py::list columns) {
+    return py::len(table[columns].attr("drop_duplicates")());
+}
+
+// Rows whose values the execution side accepts; the others are dropped without a message.
+py::object valid_rows(py::handle table) {
+    py::object mask =
+        table[py::str("direction")].attr("isin")(names({"L", "S"})) &
+        table[py::str("position")].attr("__ge__")(py::int_(0)) &
+        table[py::str("order_typ")].attr("isin")(
+            names({"call_auction", "intraday_trading", "before_close"})) &
+        table[py::str("trade_time")].attr("isin")(names({"D", "N", ""})) &
+        table[py::str("feature")].attr("isin")(py::make_tuple(0, 1));
+    return table[mask];
+}
+
+// What an upload is compared by: sorted by contract, renumbered, without the time stamps.
+py::object comparison_table(py::handle table) {
+    return table.attr("sort_values")(py::arg("by") = "contract")
+        .attr("reset_index")(py::arg("drop") = true)
+        .attr("drop")(py::arg("columns") = names({"create_time", "update_time"}));
+}
+
+std::string counts_text(size_t input_count, size_t valid_count, const std::string& stamp) {
+    return "输入" + std::to_string(input_count) + ", 有效" + std::to_string(valid_count) + " " +
+           stamp;
+}
+
+}  // namespace
+
+py::object fun_update_signal(py::object self, py::object input_data, py::object use_redis,
+                             py::object continuous_holding, py::object /*simple*/) {
+    const std::string stamp = clock::call_stamp();
+    if (auto refused = guard(self)) return *refused;
+
+    // A table of the method's own, so that the caller's table keeps its columns.
+    py::object table = ns("pd").attr("DataFrame")(input_data).attr("copy")();
+    std::string missing = complete_columns(table);
+    if (!missing.empty()) return record::rejected(missing);
+    size_t pairs = distinct_rows(table, names({"trading_day", "contract"}));
+    if (pairs != py::len(table)) return record::rejected("输入数据有重复数据, 请修改后重新执行");
+    if (pairs == 0) return record::rejected("输入数据为空, 请修改后重新执行");
+    if (distinct_rows(table, names({"trading_day"})) != 1) {
+        return record::rejected("输入数据中的日期有不同值, 目前只支持单次上传单一日期......");
+    }
+
+    py::list columns;
+    for (const char* column : input_columns) columns.append(column);
+    table = table[columns];
+    size_t input_count = py::len(table);
+    table = valid_rows(table).attr("copy")();
+    size_t valid_count = py::len(table);
+
+    const bool to_redis = truthy(use_redis);
+    const bool continuous = truthy(continuous_holding);
+    table[py::str("account_id")] = attr(self, "account_id");
+    table[py::str("user_id")] = attr(self, "user_id");
+    table[py::str("create_time")] = py::str(stamp);
+    table[py::str("update_time")] = py::str(stamp);
+    table[py::str("data_source")] = py::str(to_redis ? "redis" : "clickhouse");
+    if (continuous) {
+        // A new table rather than an assignment into a column just read: pandas takes a column
+        // written through a borrowed reference for a chained assignment.
+        py::dict shifted;
+        shifted["feature"] = plus(table[py::str("feature")], py::int_(20));
+        table = table.attr("assign")(**shifted);
+    }
+
+    py::object comparison = comparison_table(table);
+    if (comparison.attr("equals")(attr(self, "update_df")).cast<bool>()) {
+        return record::ok("和上次一致, " + counts_text(input_count, valid_count, stamp));
+    }
+    if (valid_count == 0) {
+        throw py::value_error(
+            "输入数据没有有效行: direction 须为 L/S, position >= 0, order_typ 须为 call_auction/"
+            "intraday_trading/before_close, trade_time 须为 D/N/空, feature 须为 0/1");
+    }
+
+    py::object account_id = attr(self, "account_id");
+    py::object client = attr(self, "client");
+    py::object day = trading_day_of(table);
+    if (to_redis) write_signal_hash(table, account_id, attr(self, "redis_conn"), continuous);
+    if (!continuous) retire_live_signals(client, day, account_id, RetireForm::upload, stamp);
+    insert_signals(client, table);
+    // Remembered only once its rows are stored: a failed upload repeated through the same object
+    // is stored, not answered as unchanged.
+    set_attr(self, "update_df", comparison);
+    attr(self, "fun_replicate_save")(py::arg("tmp_mat") = table,
+                                     py::arg("continuous_holding") = continuous_holding);
+    return record::ok(counts_text(input_count, valid_count, stamp));
+}
+
+}  // namespace norvane::signals
