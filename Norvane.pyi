@@ -26,3 +26,11 @@ class Norvane:
         """Look up the copy account linked to this account."""
     def contract_format(self) -> None:
         """Does nothing; returns None."""
+    def fun_read_order(self, start_date: str = "", end_date: str = "") -> dict:
+        """Orders: current ones from the risk platform without dates, else those of the range."""
+    def fun_read_deal(self, start_date: str = "", end_date: str = "") -> dict:
+        """Deals: current ones from the risk platform without dates, else those of the range."""
+    def fun_read_position(self, start_date: str = "", end_date: str = "") -> dict:
+        """Positions: current ones from the risk platform without dates, else those of the range."""
+    def fun_read_equity(self, start_date: str = "", end_date: str = "") -> dict:
+        """Equity: current funds from the risk platform without dates, else daily balances."""

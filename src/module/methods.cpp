@@ -4,6 +4,7 @@
 #include "account/account.hpp"
 #include "module/binding.hpp"
 #include "module/constructor.hpp"
+#include "records/records.hpp"
 
 namespace norvane {
 
@@ -22,6 +23,20 @@ void define_methods(py::dict& class_dict) {
         "fun_check_replicate", {}, "Look up the copy account linked to this account.");
     table.instance<account::contract_format>("contract_format", {},
                                              "Does nothing; returns None.");
+
+    table.instance<records::fun_read_order>(
+        "fun_read_order", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Orders: current ones from the risk platform without dates, else those of the range.");
+    table.instance<records::fun_read_deal>(
+        "fun_read_deal", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Deals: current ones from the risk platform without dates, else those of the range.");
+    table.instance<records::fun_read_position>(
+        "fun_read_position", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Positions: current ones from the risk platform without dates, else those of the range.");
+
+    table.instance<records::fun_read_equity>(
+        "fun_read_equity", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Equity: current funds from the risk platform without dates, else daily balances.");
 }
 
 }  // namespace norvane
