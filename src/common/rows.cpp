@@ -424,7 +424,9 @@ py::list through_pandas(py::handle result_set, py::handle names, const Options& 
             }
             texts.append(py::reinterpret_steal<py::object>(convert.as_text(value.ptr())));
         }
-        table[py::str(column)] = texts;
+        py::dict replaced;
+        replaced[py::str(column)] = texts;
+        table = table.attr("assign")(**replaced);
     }
     py::object text = table.attr("to_json")(py::arg("orient") = "records");
     return ns("json").attr("loads")(text);
