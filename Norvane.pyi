@@ -36,3 +36,11 @@ class Norvane:
         """Mark the live signals of a day, order type and trade time as deleted."""
     def fun_read_signal(self, start_date: Any, end_date: Any, clean: Any = True) -> dict:
         """Read the account's signals of a range of trading days."""
+    def fun_read_order(self, start_date: str = "", end_date: str = "") -> dict:
+        """Orders: current ones from the risk platform without dates, else those of the range."""
+    def fun_read_deal(self, start_date: str = "", end_date: str = "") -> dict:
+        """Deals: current ones from the risk platform without dates, else those of the range."""
+    def fun_read_position(self, start_date: str = "", end_date: str = "") -> dict:
+        """Positions: current ones from the risk platform without dates, else those of the range."""
+    def fun_read_equity(self, start_date: str = "", end_date: str = "") -> dict:
+        """Equity: current funds from the risk platform without dates, else daily balances."""

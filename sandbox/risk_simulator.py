@@ -1,7 +1,8 @@
 """Stand-in for the risk platform's real-time trader service, answering from seed data.
 
 Run as `python -m sandbox.risk_simulator --host H --port P`. Traders log in with the
-first eight characters of their account id; every trader shares one password.
+first eight characters of their account id; every trader shares one password. Traders
+listed under "locked" are refused whatever the password.
 
     POST /api/trader/all_info  {"uid": ..., "pwd": ...}
         200 {"登录成功": true, "错误信息": "", "交易日": ..., funds..., "委托": [...], "成交": [...], "持仓": [...]}
@@ -29,6 +30,9 @@ def load_platform(path: Path = PLATFORM_DATA) -> dict:
 
 
 def trader_answer(platform: dict, uid: str, pwd: str) -> tuple[int, dict]:
+    locked = platform.get("locked", {}).get(uid)
+    if locked is not None:  # known to the desk, but the platform refuses its login
+        return 401, {"登录成功": False, "错误信息": locked}
     account = platform["accounts"].get(uid)
     if account is None:
         return 401, {"登录成功": False, "错误信息": f"交易员 {uid} 不存在"}

@@ -1,5 +1,6 @@
 """Demo data for the local stack: one real account with its copy account, one simulated
-account, their history, parameters and factors, plus the live keys in Redis.
+account, a real account the risk platform refuses, their history, parameters and factors,
+plus the live keys in Redis.
 
 The rows live in readable files under sandbox/seed/: one CSV per ClickHouse table
 (named <database>.<table>.csv) and redis.json. Seeding empties each seeded table
@@ -41,6 +42,9 @@ DEMO = {
     "split_modes": ("4321001", "4321002"),
     "min_open_category": "单笔最小开仓量",
     "risk_uid": "88001234",
+    # A registered real account whose login the risk platform refuses.
+    "risk_locked_account": "88003579",
+    "risk_locked_acquire_info_key": "kL2-demo-key",
     "risk_password": RISK_PASSWORD,
     "deals_key": "88001234_20250829",
     "factors": ("Factor_Momentum_Long", "Factor_Warehouse", "Factor_Skew", "Factor_Inventory",

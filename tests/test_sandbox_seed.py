@@ -20,6 +20,7 @@ def test_reseeding_restores_the_same_rows(stack, clickhouse_writer):
     (DEMO["real_account"], DEMO["acquire_info_key"]),
     (DEMO["copy_account"], DEMO["copy_acquire_info_key"]),
     (DEMO["sim_account"], DEMO["sim_acquire_info_key"]),
+    (DEMO["risk_locked_account"], DEMO["risk_locked_acquire_info_key"]),
 ])
 def test_each_demo_account_has_one_open_row(clickhouse_writer, account, key):
     rows = clickhouse_writer.query(

@@ -26,6 +26,9 @@ def test_non_loopback_host_refused(monkeypatch, value):
 
 
 def test_hosts_come_from_environment(monkeypatch):
+    for variable in ("NORVANE_REDIS_PROD_HOST", "NORVANE_REDIS_PROD67_HOST",
+                     "NORVANE_REDIS_PROD65_HOST", "NORVANE_RISK_HOST"):
+        monkeypatch.delenv(variable, raising=False)
     monkeypatch.setenv("NORVANE_DB_HOST", "127.0.0.9")
     where = endpoints()
     assert (where.clickhouse_host, where.redis_test_host, where.risk_host) == ("127.0.0.9", "127.0.0.9", "127.0.0.5")

@@ -22,7 +22,8 @@ def test_seeded_trader_answer(velmora, stack):
     assert answer["可用资金"] == pytest.approx(answer["账户权益"] - margin)
 
 
-@pytest.mark.parametrize("uid, pwd", [(DEMO["risk_uid"], "000000"), ("99999999", DEMO["risk_password"])])
+@pytest.mark.parametrize("uid, pwd", [(DEMO["risk_uid"], "000000"), ("99999999", DEMO["risk_password"]),
+                                      (DEMO["risk_locked_account"], DEMO["risk_password"])])
 def test_refused_login_is_an_answer(velmora, stack, uid, pwd):
     answer = ask(velmora, stack, uid, pwd)
     assert answer["登录成功"] is False and answer["错误信息"]

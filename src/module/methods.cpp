@@ -5,6 +5,7 @@
 #include "module/binding.hpp"
 #include "module/constructor.hpp"
 #include "signals/signals.hpp"
+#include "records/records.hpp"
 
 namespace norvane {
 
@@ -39,6 +40,20 @@ void define_methods(py::dict& class_dict) {
     table.instance<signals::fun_read_signal>(
         "fun_read_signal", {"start_date", "end_date", {"clean", py::bool_(true)}},
         "Read the account's signals of a range of trading days.");
+
+    table.instance<records::fun_read_order>(
+        "fun_read_order", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Orders: current ones from the risk platform without dates, else those of the range.");
+    table.instance<records::fun_read_deal>(
+        "fun_read_deal", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Deals: current ones from the risk platform without dates, else those of the range.");
+    table.instance<records::fun_read_position>(
+        "fun_read_position", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Positions: current ones from the risk platform without dates, else those of the range.");
+
+    table.instance<records::fun_read_equity>(
+        "fun_read_equity", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Equity: current funds from the risk platform without dates, else daily balances.");
 }
 
 }  // namespace norvane
