@@ -10,4 +10,7 @@ namespace py = pybind11;
 // The rows of a query result (its `result_set` under its `column_names`) as row dicts.
 py::list row_dicts(py::handle result);
 
+// Rows (sequences of values) under the given column labels, as row dicts.
+py::list row_dicts(py::handle rows, py::handle columns);
+
 }  // namespace norvane::rows

@@ -2,8 +2,10 @@
 #include "module/methods.hpp"
 
 #include "account/account.hpp"
+#include "live/live.hpp"
 #include "module/binding.hpp"
 #include "module/constructor.hpp"
+#include "splitting/splitting.hpp"
 
 namespace norvane {
 
@@ -22,6 +24,28 @@ void define_methods(py::dict& class_dict) {
         "fun_check_replicate", {}, "Look up the copy account linked to this account.");
     table.instance<account::contract_format>("contract_format", {},
                                              "Does nothing; returns None.");
+
+    // Live views and order splitting.
+    table.instance<live::fun_redis_position>("fun_redis_position", {},
+                                             "The account's live positions, from Redis.");
+    table.instance<splitting::fun_update_TWAP_info>(
+        "fun_update_TWAP_info", {"input_data"}, "Store per-commodity TWAP settings.");
+    table.instance<live::fun_last_trade>("fun_last_trade", {},
+                                         "The account's last-trade warning, from Redis.");
+    table.instance<live::fun_margin_used>(
+        "fun_margin_used", {}, "The account's balance and margin figures with its market value.");
+    table.instance<splitting::fun_read_split_doc>("fun_read_split_doc", {},
+                                                  "Help text on changing split modes.");
+    table.instance<splitting::fun_search_split_mode>(
+        "fun_search_split_mode", {{"mode", py::str("current")}},
+        "The current, default or available split-mode parameters.");
+    table.instance<splitting::fun_back_to_default_split_mode>(
+        "fun_back_to_default_split_mode", {}, "Return the account to its own split parameters.");
+    table.instance<splitting::fun_set_split_mode>(
+        "fun_set_split_mode", {{"mode", py::str("")}, {"effective_hour", py::int_(-1)}},
+        "Switch the account to a split mode for a number of hours.");
+    table.instance<live::fun_redis_deal>("fun_redis_deal", {"dte"},
+                                         "The account's live deals of a trading day, from Redis.");
 }
 
 }  // namespace norvane
