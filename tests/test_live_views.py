@@ -87,15 +87,16 @@ def test_stored_code_is_never_run(account, redis, tmp_path, method, hostile):
 
 
 @pytest.mark.parametrize("method", EVALUATING)
-@pytest.mark.parametrize("broken, error", [
-    ("{'a': 1", "SyntaxError("),
-    ("[" * 300 + "]" * 300, "SyntaxError('too many nested parentheses'"),
-    ("-" * 100000 + "1", "MemoryError()"),
+@pytest.mark.parametrize("broken, errors", [
+    ("{'a': 1", ("SyntaxError(",)),
+    ("[" * 300 + "]" * 300, ("SyntaxError('too many nested parentheses'",)),
+    # Too deep for the parser: which error it raises depends on the interpreter's version.
+    ("-" * 100000 + "1", ("MemoryError(", "RecursionError(", "SyntaxError(")),
 ])
-def test_texts_that_are_no_expression_fail_the_whole_call(account, redis, method, broken, error):
+def test_texts_that_are_no_expression_fail_the_whole_call(account, redis, method, broken, errors):
     store(redis, method, account.account_id, broken)
     answer = call(account, method)
-    assert answer["code"] == 1 and answer["msg"].startswith(error)
+    assert answer["code"] == 1 and answer["msg"].startswith(errors)
 
 
 def test_last_trade_is_returned_as_stored_even_when_it_looks_like_a_dict(account, redis):
@@ -154,3 +155,15 @@ def test_a_refused_object_touches_nothing(account, method, args):
     account.login = 4003
     account.redis_conn = account.client = None
     assert getattr(account, method)(*args) == {"code": 1, "msg": "类初始化失败"}
+
+
+def test_the_seeded_real_account_reads_its_live_keys(stack):
+    from sandbox.seed import DEMO
+    account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
+    assert account.fun_redis_position()["data"]["rb2510"] == {"long": 3, "short": 0}
+    assert [deal["trade_id"] for deal in account.fun_redis_deal(DEMO["deals_key"].split("_")[1])["data"]] == \
+        ["T20250829-0001", "T20250829-0002"]
+    assert account.fun_last_trade()["data"].startswith("2025-08-29 09:05:13 i2601")
+    assert account.fun_margin_used()["data"] == {
+        "balance": 1001234.5, "margin": 98760.0, "available": 902474.5, "margin_ratio": 0.0986,
+        "shares": DEMO["market_value"]}

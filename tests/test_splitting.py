@@ -325,3 +325,22 @@ class TestTwapUpload:
     def test_a_commodity_that_is_no_text_raises(self, desk):
         with pytest.raises(AttributeError):
             desk().account.fun_update_TWAP_info({"commodity": [7], "if_twap": [1], "time_gap": [1], "volume": [1]})
+
+
+def test_the_seeded_real_account_runs_its_own_parameters_after_its_change_expired(stack):
+    from sandbox.seed import DEMO
+    account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
+    assert account.redis_conn.hget("split_mode", DEMO["real_account"]).startswith(
+        "{'ts': datetime.datetime(2025, 8, 29, 9, 0, 0, 215634)")
+    assert account.fun_search_split_mode() == answer(rows(DEMO["real_account"], "opponent", 0, 10, 60, 10, 10, 1))
+
+
+@pytest.mark.parametrize("method, signature", [
+    ("fun_redis_position", "(self, /)"), ("fun_redis_deal", "(self, /, dte)"),
+    ("fun_update_TWAP_info", "(self, /, input_data)"),
+    ("fun_search_split_mode", "(self, /, mode='current')"),
+    ("fun_set_split_mode", "(self, /, mode='', effective_hour=-1)"),
+])
+def test_signatures(method, signature):
+    import inspect
+    assert str(inspect.signature(getattr(Norvane.Norvane, method))) == signature
