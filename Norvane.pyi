@@ -42,5 +42,23 @@ class Norvane:
         """Deals: current ones from the risk platform without dates, else those of the range."""
     def fun_read_position(self, start_date: str = "", end_date: str = "") -> dict:
         """Positions: current ones from the risk platform without dates, else those of the range."""
+    def fun_redis_position(self) -> dict:
+        """The account's live positions, from Redis."""
     def fun_read_equity(self, start_date: str = "", end_date: str = "") -> dict:
         """Equity: current funds from the risk platform without dates, else daily balances."""
+    def fun_update_TWAP_info(self, input_data: Any) -> dict:
+        """Store per-commodity TWAP settings."""
+    def fun_last_trade(self) -> dict:
+        """The account's last-trade warning, from Redis."""
+    def fun_margin_used(self) -> dict:
+        """The account's balance and margin figures with its market value."""
+    def fun_read_split_doc(self) -> dict:
+        """Help text on changing split modes."""
+    def fun_search_split_mode(self, mode: Any = "current") -> dict:
+        """The current, default or available split-mode parameters."""
+    def fun_back_to_default_split_mode(self) -> dict:
+        """Return the account to its own split parameters."""
+    def fun_set_split_mode(self, mode: Any = "", effective_hour: Any = -1) -> dict:
+        """Switch the account to a split mode for a number of hours."""
+    def fun_redis_deal(self, dte: Any) -> dict:
+        """The account's live deals of a trading day, from Redis."""

@@ -2,10 +2,12 @@
 #include "module/methods.hpp"
 
 #include "account/account.hpp"
+#include "live/live.hpp"
 #include "module/binding.hpp"
 #include "module/constructor.hpp"
 #include "signals/signals.hpp"
 #include "records/records.hpp"
+#include "splitting/splitting.hpp"
 
 namespace norvane {
 
@@ -40,7 +42,6 @@ void define_methods(py::dict& class_dict) {
     table.instance<signals::fun_read_signal>(
         "fun_read_signal", {"start_date", "end_date", {"clean", py::bool_(true)}},
         "Read the account's signals of a range of trading days.");
-
     table.instance<records::fun_read_order>(
         "fun_read_order", {{"start_date", py::str("")}, {"end_date", py::str("")}},
         "Orders: current ones from the risk platform without dates, else those of the range.");
@@ -50,10 +51,29 @@ void define_methods(py::dict& class_dict) {
     table.instance<records::fun_read_position>(
         "fun_read_position", {{"start_date", py::str("")}, {"end_date", py::str("")}},
         "Positions: current ones from the risk platform without dates, else those of the range.");
-
+    table.instance<live::fun_redis_position>("fun_redis_position", {},
+                                             "The account's live positions, from Redis.");
     table.instance<records::fun_read_equity>(
         "fun_read_equity", {{"start_date", py::str("")}, {"end_date", py::str("")}},
         "Equity: current funds from the risk platform without dates, else daily balances.");
+    table.instance<splitting::fun_update_TWAP_info>(
+        "fun_update_TWAP_info", {"input_data"}, "Store per-commodity TWAP settings.");
+    table.instance<live::fun_last_trade>("fun_last_trade", {},
+                                         "The account's last-trade warning, from Redis.");
+    table.instance<live::fun_margin_used>(
+        "fun_margin_used", {}, "The account's balance and margin figures with its market value.");
+    table.instance<splitting::fun_read_split_doc>("fun_read_split_doc", {},
+                                                  "Help text on changing split modes.");
+    table.instance<splitting::fun_search_split_mode>(
+        "fun_search_split_mode", {{"mode", py::str("current")}},
+        "The current, default or available split-mode parameters.");
+    table.instance<splitting::fun_back_to_default_split_mode>(
+        "fun_back_to_default_split_mode", {}, "Return the account to its own split parameters.");
+    table.instance<splitting::fun_set_split_mode>(
+        "fun_set_split_mode", {{"mode", py::str("")}, {"effective_hour", py::int_(-1)}},
+        "Switch the account to a split mode for a number of hours.");
+    table.instance<live::fun_redis_deal>("fun_redis_deal", {"dte"},
+                                         "The account's live deals of a trading day, from Redis.");
 }
 
 }  // namespace norvane

@@ -17,6 +17,8 @@ void import_libraries(py::module_& m) {
         {"clickhouse_connect", "clickhouse_connect"}, {"datetime", "datetime"}, {"pd", "pandas"},
         {"json", "json"},   {"redis", "redis"}, {"types", "types"},   {"warnings", "warnings"},
         {"pymysql", "pymysql"}, {"os", "os"},
+        // The literal reader for texts kept in Redis (common/literal_eval).
+        {"ast", "ast"},
     };
     for (const auto& [bound_as, library] : libraries) m.attr(bound_as) = py::module_::import(library);
 }

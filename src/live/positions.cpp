@@ -1,0 +1,35 @@
+#include "common/guard.hpp"
+#include "common/handled.hpp"
+#include "common/literal_eval.hpp"
+#include "common/namespace.hpp"
+#include "common/ping.hpp"
+#include "common/record.hpp"
+#include "live/live.hpp"
+
+namespace norvane::live {
+
+py::object fun_redis_position(py::object self) {
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        py::object redis = attr(self, "redis_conn");
+        if (auto silent = silent_redis(redis)) return *silent;
+        py::object text = redis.attr("get")(py::str(attr(self, "account_id")));
+        return record::ok_data(literal_value(text));
+    });
+}
+
+py::object fun_redis_deal(py::object self, py::object dte) {
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        py::object redis = attr(self, "redis_conn");
+        if (auto silent = silent_redis(redis)) return *silent;
+        // Joined by concatenation: an account id that is no text fails here, as the writer's key
+        // could not have been made from it either.
+        py::object key = attr(self, "account_id") + py::str("_") + py::str(dte);
+        py::list deals;
+        for (py::handle text : redis.attr("lrange")(key, 0, -1)) deals.append(literal_value(text));
+        return record::ok_data(deals);
+    });
+}
+
+}  // namespace norvane::live

@@ -1,0 +1,48 @@
+#include "common/guard.hpp"
+#include "common/handled.hpp"
+#include "common/literal_eval.hpp"
+#include "common/namespace.hpp"
+#include "common/ping.hpp"
+#include "common/record.hpp"
+#include "common/sql.hpp"
+#include "live/live.hpp"
+
+namespace norvane::live {
+
+namespace {
+
+// The account's field of a warning hash; a missing field raises KeyError naming the account.
+py::object warning_entry(py::handle redis, const char* hash, py::handle account_id) {
+    return redis.attr("hgetall")(hash)[account_id];
+}
+
+}  // namespace
+
+py::object fun_last_trade(py::object self) {
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        py::object redis = attr(self, "redis_conn");
+        if (auto silent = silent_redis(redis)) return *silent;
+        return record::ok_data(warning_entry(redis, "deal_warning", attr(self, "account_id")));
+    });
+}
+
+py::object fun_margin_used(py::object self) {
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        py::object redis = attr(self, "redis_conn");
+        if (auto silent = silent_redis(redis)) return *silent;
+        py::object entry =
+            literal_value(warning_entry(redis, "balance_warning", attr(self, "account_id")));
+        // The register's validity test uses the server clock and includes the end of the row.
+        std::string statement = sql::fill(R"(SELECT account_id, market_value
+FROM factors.t_account_info
+WHERE toString(now64()) >= zip_begindate and toString(now64()) <= zip_enddate and trade_flag = 'T' and account_id = {account_id})",
+                                          {{"account_id", sql::text(attr(self, "account_id"))}});
+        py::object rows = attr(self, "client").attr("query")(statement).attr("result_set");
+        entry[py::str("shares")] = rows[py::int_(0)][py::int_(1)];
+        return record::ok_data(entry);
+    });
+}
+
+}  // namespace norvane::live

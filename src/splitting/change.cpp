@@ -1,0 +1,82 @@
+#include <string>
+
+#include "common/clock.hpp"
+#include "common/guard.hpp"
+#include "common/handled.hpp"
+#include "common/namespace.hpp"
+#include "common/ping.hpp"
+#include "common/record.hpp"
+#include "common/sql.hpp"
+#include "splitting/split_mode_record.hpp"
+#include "splitting/splitting.hpp"
+
+namespace norvane::splitting {
+
+namespace {
+
+// Every change, returns to the default included, is kept in the change log.
+constexpr const char* log_change = R"(INSERT INTO strategy.param_modify_log
+(account_id, split_mode, ts, effective_hour)
+VALUES
+({account_id}, {mode}, {ts}, {effective_hour}))";
+
+// The mode ids are exactly the ids of strategy.param_account_info that begin with "4321".
+bool is_split_mode(py::handle self, py::handle mode) {
+    std::string statement = sql::fill(R"(select count(*) as n
+from strategy.param_account_info
+where account_id like '4321%' and account_id = {mode})",
+                                      {{"mode", sql::text(mode)}});
+    py::object result = attr(self, "client").attr("query")(statement);
+    py::object n = py::list(result.attr("column_names")).attr("index")("n");
+    py::object count = result.attr("result_set")[py::int_(0)][n];
+    return count.not_equal(py::int_(0));
+}
+
+// The log row first, then the account's field of "split_mode"; returns the change time's text.
+// The record text is made before either write, so a mode that cannot be recorded writes nothing.
+std::string record_change(py::handle self, py::handle mode, py::handle effective_hour) {
+    py::object now = clock::now();
+    std::string ts = now.attr("strftime")(clock::seconds).cast<std::string>();
+    std::string record_text = split_mode_text(now, effective_hour, mode);
+    attr(self, "client").attr("command")(sql::fill(log_change, {
+        {"account_id", sql::text(attr(self, "account_id"))},
+        {"mode", sql::text(mode)},
+        {"ts", sql::text(py::str(ts))},
+        {"effective_hour", sql::literal(effective_hour)},
+    }));
+    attr(self, "redis_conn").attr("hset")("split_mode", py::str(attr(self, "account_id")), record_text);
+    return ts;
+}
+
+}  // namespace
+
+py::object fun_set_split_mode(py::object self, py::object mode, py::object effective_hour) {
+    if (auto refused = guard(self)) return *refused;
+    if (mode.equal(py::str("")) || effective_hour.equal(py::int_(-1))) {
+        return record::rejected("mode, effective_hour 不能为空");
+    }
+    // Only hours strictly between 0 and 24 are taken; a NaN is in no range and is refused too.
+    if (!(effective_hour > py::int_(0) && effective_hour < py::int_(24))) {
+        return record::rejected("effective_hour 范围 0-24 ");
+    }
+    return handled([&]() -> py::object {
+        std::string mode_text = py::str(mode).cast<std::string>();
+        if (!is_split_mode(self, mode)) return record::rejected("mode " + mode_text + " 不在可选项目中");
+        if (auto silent = silent_redis(attr(self, "redis_conn"))) return *silent;
+        std::string ts = record_change(self, mode, effective_hour);
+        return record::ok("success. start_time: " + ts +
+                          ", effective_hour: " + py::str(effective_hour).cast<std::string>() +
+                          ", split_mode: " + mode_text + " ");
+    });
+}
+
+py::object fun_back_to_default_split_mode(py::object self) {
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        if (auto silent = silent_redis(attr(self, "redis_conn"))) return *silent;
+        record_change(self, py::str("default"), py::int_(-1));
+        return record::ok("success");
+    });
+}
+
+}  // namespace norvane::splitting

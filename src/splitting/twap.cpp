@@ -1,0 +1,80 @@
+#include <string>
+
+#include "common/clock.hpp"
+#include "common/guard.hpp"
+#include "common/namespace.hpp"
+#include "common/record.hpp"
+#include "common/sql.hpp"
+#include "splitting/splitting.hpp"
+
+namespace norvane::splitting {
+
+namespace {
+
+// The input's required columns, in the order of the messages and of the written columns.
+constexpr const char* required[] = {"commodity", "if_twap", "time_gap", "volume"};
+
+// The comparison as the table library makes it (element-wise on a column).
+py::object compared(py::handle left, py::handle right, int op) {
+    PyObject* result = PyObject_RichCompare(left.ptr(), right.ptr(), op);
+    if (result == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
+}
+
+py::list labels(std::initializer_list<const char*> names) {
+    py::list list;
+    for (const char* name : names) list.append(py::str(name));
+    return list;
+}
+
+}  // namespace
+
+// No outer handler: an input the table library or a comparison rejects, or a failing insert,
+// reaches the caller; rows inserted before it stay.
+py::object fun_update_TWAP_info(py::object self, py::object input_data) {
+    if (auto refused = guard(self)) return *refused;
+    py::object table = ns("pd").attr("DataFrame")(input_data);
+
+    std::string missing;
+    py::object columns = table.attr("columns");
+    for (const char* column : required) {
+        if (!columns.contains(py::str(column))) missing += std::string("输入数据缺少 ") + column + " 列";
+    }
+    if (!missing.empty()) return record::rejected(missing);
+
+    const size_t given = py::len(table);
+    if (py::len(table[labels({"commodity"})].attr("drop_duplicates")()) != given) {
+        return record::rejected("输入数据有重复数据, 请修改后重新执行");
+    }
+    if (given == 0) return record::rejected("输入数据为空, 请修改后重新执行");
+
+    py::object settings = table[labels({"commodity", "if_twap", "time_gap", "volume"})].attr("copy")();
+    py::list commodities;
+    for (py::handle commodity : settings["commodity"]) commodities.append(commodity.attr("upper")());
+    // New columns come through `assign` (a new table each time) rather than item assignment,
+    // which the table library would take for a write into a temporary.
+    settings = settings.attr("assign")(py::arg("commodity") = commodities);
+
+    // Rows outside the accepted values (missing values included) are left out without a word.
+    py::object valid = settings["if_twap"].attr("isin")(py::make_tuple(1, 0)) &
+                       compared(settings["time_gap"], py::int_(0), Py_GE) &
+                       compared(settings["volume"], py::int_(0), Py_GE);
+    py::object kept = settings[valid];
+    settings = kept.attr("assign")(py::arg("account_id") = attr(self, "account_id"));
+    std::string update_time = clock::now_text(clock::seconds);
+    settings = settings.attr("assign")(py::arg("update_time") = py::str(update_time));
+
+    std::string column_list;
+    for (py::handle label : settings.attr("columns")) {
+        if (!column_list.empty()) column_list += ", ";
+        column_list += "\"" + py::str(label).cast<std::string>() + "\"";
+    }
+    for (py::handle row : settings.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
+        attr(self, "client").attr("command")(sql::fill(
+            R"(INSERT into factors.TWAP_config ({columns}) values ({values});)",
+            {{"columns", column_list}, {"values", sql::list(row)}}));
+    }
+    return record::ok("更新" + std::to_string(given) + ", " + update_time);
+}
+
+}  // namespace norvane::splitting
