@@ -207,3 +207,19 @@ def test_unix_time_stamps_give_the_utc_date_in_any_zone(local_zone, stamp, date)
 def test_unix_time_stamp_of_the_wrong_type_raises(stamp):
     with pytest.raises(TypeError):
         Norvane.Norvane.unix_to_datetime(stamp)
+
+
+@pytest.mark.parametrize("name, signature, static", [
+    ("unix_to_datetime", "(unix_timestamp)", True),
+    ("fun_update_sts", "(self, /, trade_flag=True)", False),
+    ("fun_read_info", "(self, /, info='单笔最小开仓量')", False),
+    ("factors_value", "(typ='', start_date='', end_date='')", True),
+    ("mysql_248", "(sql)", True),
+    ("post_trade_analysis", "(self, /, start_date, end_date, typ='commodity')", False),
+    ("factors_value_lhjy", "(typ='', start_date='', end_date='')", True),
+])
+def test_method_table_entries(name, signature, static):
+    import inspect
+    raw = Norvane.Norvane.__dict__[name]
+    assert isinstance(raw, staticmethod) == static
+    assert str(inspect.signature(getattr(Norvane.Norvane, name))) == signature
