@@ -51,6 +51,8 @@ DEMO = {
     "extra_factors": ("Factor_Carry", "Factor_Volatility"),
     # Research and administration: risk configuration, the MariaDB trade database.
     "max_open_category": "单笔最大开仓量",
+    "other_acquire_info_key": "kZ1-other-key",
+    "other_user_id": "other_user",
     "products": ("北辰CTA一号", "北辰CTA二号"),      # both registered for the real account
     "seven_char_contract": "rb2510C",                # left out of the post-trade sums
     "twice_listed_commodity": "i",                   # two rows in trade.commodity_info
