@@ -51,7 +51,8 @@ def test_other_credentials_are_refused(stack, account):
     ("SELECT COUNT(*) FROM commodity_info WHERE commodity = 'i'", [(2,)]),
     (f"SELECT contract, CHAR_LENGTH(contract) FROM daily_return WHERE contract = '{DEMO['seven_char_contract']}'",
      [(DEMO["seven_char_contract"], 7)]),
-    ("SELECT COUNT(*) FROM t_assetacc_info WHERE assetacc_sum IS NULL AND assetacc_save IS NULL", [(3,)]),
+    (f"SELECT assetacc_sum, assetacc_save FROM t_assetacc_info WHERE assetacc = '{DEMO['other_account']}'",
+     [(DEMO["other_account"], DEMO["other_account"] + "-S")]),
 ])
 def test_seeded_rows(mysql_writer, sql, expected):
     assert rows(mysql_writer, sql) == expected
