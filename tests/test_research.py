@@ -216,17 +216,6 @@ class TestPostTradeAnalysis:
         assert acct.post_trade_analysis(*args) == BAD_INPUT
         assert recorder.calls == []
 
-    def test_a_date_without_a_length_raises(self, research_account):
-        with pytest.raises(TypeError):
-            research_account().post_trade_analysis(20250804, "20250806")
-
-    def test_refused_object(self, research_account, mysql_connect):
-        acct = research_account()
-        acct.connect_tag = 1
-        recorder = mysql_connect()
-        assert acct.post_trade_analysis("20250804", "20250806") == {"code": 1, "msg": "类初始化失败"}
-        assert recorder.calls == []
-
     def test_database_failures_are_answered_with_their_representation(self, research_account, mysql_connect):
         acct = research_account()
         mysql_connect(password="not-the-password")
@@ -246,10 +235,6 @@ class TestTradeDatabase:
         assert recorder.calls == [[("host", stack.mysql_host), ("port", 3306), ("user", "norvane"),
                                    ("password", "mossgrave_5836#"), ("database", "trade"), ("charset", "utf8mb4")]]
         assert not recorder.opened[0].open  # the connection serves one statement
-
-    def test_no_rows_keep_the_columns(self, stack):
-        table = Norvane.Norvane.mysql_248("select product_name, assetacc from trade.t_assetacc_info where 1 = 0")
-        assert list(table.columns) == ["product_name", "assetacc"] and table.empty
 
     @pytest.mark.parametrize("sql, error", [
         ("select nothing from trade.no_such_table", pymysql.err.ProgrammingError),
