@@ -18,6 +18,9 @@ class Norvane:
 
     def __init__(self, account_id: Any, acquire_key: Any, user_id: Any, env: Any = "test") -> None:
         """Open the account's connections, verify it and look up its copy account."""
+    @staticmethod
+    def unix_to_datetime(unix_timestamp: Any) -> str:
+        """A Unix time stamp as its UTC date "%Y-%m-%d"."""
     def fun_clickhouse_connect(self) -> None:
         """Open the ClickHouse client; sets client and connect_tag."""
     def fun_login(self) -> Any:
@@ -42,6 +45,8 @@ class Norvane:
         """Deals: current ones from the risk platform without dates, else those of the range."""
     def fun_read_position(self, start_date: str = "", end_date: str = "") -> dict:
         """Positions: current ones from the risk platform without dates, else those of the range."""
+    def fun_update_sts(self, trade_flag: Any = True) -> dict:
+        """Switch the account's trading flag."""
     def fun_redis_position(self) -> dict:
         """The account's live positions, from Redis."""
     def fun_read_equity(self, start_date: str = "", end_date: str = "") -> dict:
@@ -52,6 +57,8 @@ class Norvane:
         """The account's last-trade warning, from Redis."""
     def fun_margin_used(self) -> dict:
         """The account's balance and margin figures with its market value."""
+    def fun_read_info(self, info: Any = "单笔最小开仓量") -> dict:
+        """Read one category of the risk configuration as {name: min_amt}."""
     def fun_read_split_doc(self) -> dict:
         """Help text on changing split modes."""
     def fun_search_split_mode(self, mode: Any = "current") -> dict:
@@ -62,3 +69,14 @@ class Norvane:
         """Switch the account to a split mode for a number of hours."""
     def fun_redis_deal(self, dte: Any) -> dict:
         """The account's live deals of a trading day, from Redis."""
+    @staticmethod
+    def factors_value(typ: Any = "", start_date: Any = "", end_date: Any = "") -> dict:
+        """Read a factor table (value, weight or net) over a date range."""
+    @staticmethod
+    def mysql_248(sql: Any) -> Any:
+        """Run one statement on the trade database into a DataFrame."""
+    def post_trade_analysis(self, start_date: Any, end_date: Any, typ: Any = "commodity") -> dict:
+        """The account's profit and loss per product and commodity over a date range."""
+    @staticmethod
+    def factors_value_lhjy(typ: Any = "", start_date: Any = "", end_date: Any = "") -> dict:
+        """Read a factor table over a date range for the ten working factors."""

@@ -1,7 +1,7 @@
 """Local stack of real services for developing and testing Norvane.
 
     import sandbox
-    sandbox.start()        # Redis x4, ClickHouse HTTP gateway, risk simulator; applies the schema
+    sandbox.start()        # Redis x4, ClickHouse HTTP gateway, risk simulator, MariaDB; applies the schemas
     sandbox.seed()         # demo data (see sandbox.seed.DEMO)
     sandbox.endpoints()    # hosts and ports, from NORVANE_* variables
     sandbox.stop()

@@ -49,6 +49,8 @@ def main(argv: list[str] | None = None) -> int:
             written = seed()
             for table, rows in written["clickhouse"].items():
                 print(f"clickhouse {table}: {rows} rows")
+            for table, rows in written["mariadb"].items():
+                print(f"mariadb {table}: {rows} rows")
             for server, keys in written["redis"].items():
                 print(f"{server}: {keys} keys")
         elif command == "reset":

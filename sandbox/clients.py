@@ -4,7 +4,8 @@ from __future__ import annotations
 import clickhouse_connect
 import redis
 
-from .config import WRITER, ClickHouseAccount, Endpoints, endpoints
+from .config import MYSQL_ADMIN, WRITER, ClickHouseAccount, Endpoints, MySQLAccount, endpoints
+from .mariadb_server import connect as _mysql_connect
 from .redis_servers import client as _redis_client
 
 
@@ -18,3 +19,8 @@ def clickhouse_client(account: ClickHouseAccount = WRITER, where: Endpoints | No
 def redis_client(name: str = "redis-test", where: Endpoints | None = None) -> redis.Redis:
     """A client for one of redis-test, redis-prod, redis-prod67, redis-prod65 (text answers)."""
     return _redis_client((where or endpoints()).redis_server(name))
+
+
+def mysql_client(account: MySQLAccount = MYSQL_ADMIN, where: Endpoints | None = None, **options):
+    """A pymysql connection to the trade database of the stack's MariaDB server as `account`."""
+    return _mysql_connect(where or endpoints(), account, **options)

@@ -17,6 +17,7 @@ PACKAGE_DIR = Path(__file__).resolve().parent
 CLICKHOUSE_PORT = 23875
 REDIS_PORT = 6379
 RISK_PORT = 10911
+MYSQL_PORT = 3306
 
 REDIS_TEST_PASSWORD = "!Tjelmuk@pvo"
 REDIS_PROD_PASSWORD = "71plm@48okn"
@@ -42,6 +43,24 @@ CLICKHOUSE_ACCOUNTS = {
 }
 WRITER = CLICKHOUSE_ACCOUNTS["norvane"]
 READER = CLICKHOUSE_ACCOUNTS["read_factors"]
+
+
+@dataclass(frozen=True)
+class MySQLAccount:
+    user: str
+    password: str
+    readonly: bool
+
+
+# The trade database on the MariaDB server: the desk's account "norvane" only reads it; the
+# stack's own administrator creates its tables and loads the seed rows.
+MYSQL_DATABASE = "trade"
+MYSQL_ACCOUNTS = {
+    "norvane": MySQLAccount("norvane", "mossgrave_5836#", readonly=True),
+    "sandbox_admin": MySQLAccount("sandbox_admin", "sandbox-admin-3306", readonly=False),
+}
+MYSQL_READER = MYSQL_ACCOUNTS["norvane"]
+MYSQL_ADMIN = MYSQL_ACCOUNTS["sandbox_admin"]
 
 
 def loopback_host(value: str, variable: str) -> str:
@@ -75,9 +94,14 @@ class Endpoints:
     clickhouse_port: int = CLICKHOUSE_PORT
     redis_port: int = REDIS_PORT
     risk_port: int = RISK_PORT
+    mysql_port: int = MYSQL_PORT
 
     @property
     def clickhouse_host(self) -> str:
+        return self.db_host
+
+    @property
+    def mysql_host(self) -> str:
         return self.db_host
 
     @property

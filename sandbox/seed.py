@@ -3,11 +3,13 @@ account, a real account the risk platform refuses, their history, parameters and
 plus the live keys in Redis.
 
 The rows live in readable files under sandbox/seed/: one CSV per ClickHouse table
-(named <database>.<table>.csv) and redis.json. Seeding empties each seeded table
-and rewrites each seeded Redis key, so running it again gives the same data.
+(named <database>.<table>.csv), one per table of the MariaDB trade database under
+seed/mariadb/ (an empty field is NULL) and redis.json. Seeding empties each seeded
+table and rewrites each seeded Redis key, so running it again gives the same data.
 """
 from __future__ import annotations
 
+import csv
 import json
 from pathlib import Path
 
@@ -15,6 +17,7 @@ from .config import PACKAGE_DIR, RISK_PASSWORD, Endpoints, endpoints
 
 SEED_DIR = PACKAGE_DIR / "seed"
 CLICKHOUSE_SEED_DIR = SEED_DIR / "clickhouse"
+MARIADB_SEED_DIR = SEED_DIR / "mariadb"
 REDIS_SEED_FILE = SEED_DIR / "redis.json"
 # Redis servers that carry the live keys; the other two start empty.
 SEEDED_REDIS = ("redis-test", "redis-prod")
@@ -51,12 +54,25 @@ DEMO = {
                 "Factor_Momentum_Mid", "Factor_Profit", "Factor_RuleBased_Long", "Factor_Basis_TS",
                 "Factor_CSMom_Long", "Factor_Basis_Mom"),
     "extra_factors": ("Factor_Carry", "Factor_Volatility"),
+    # Research and administration: risk configuration, the MariaDB trade database.
+    "max_open_category": "单笔最大开仓量",
+    "other_acquire_info_key": "kZ1-other-key",
+    "other_user_id": "other_user",
+    "products": ("北辰CTA一号", "北辰CTA二号"),      # both registered for the real account
+    "seven_char_contract": "rb2510C",                # left out of the post-trade sums
+    "twice_listed_commodity": "i",                   # two rows in trade.commodity_info
+    "return_days": ("20250827", "20250829"),         # first and last day of the demo returns
 }
 
 
 def clickhouse_seed_files() -> dict[str, Path]:
     """Qualified table name -> its CSV file."""
     return {path.stem: path for path in sorted(CLICKHOUSE_SEED_DIR.glob("*.csv"))}
+
+
+def mariadb_seed_files() -> dict[str, Path]:
+    """Qualified table name -> its CSV file."""
+    return {path.stem: path for path in sorted(MARIADB_SEED_DIR.glob("*.csv"))}
 
 
 def redis_seed() -> dict:
@@ -76,6 +92,28 @@ def seed_clickhouse(where: Endpoints | None = None) -> dict[str, int]:
             written[table] = summary.written_rows
     finally:
         client.close()
+    return written
+
+
+def seed_mariadb(where: Endpoints | None = None) -> dict[str, int]:
+    """Replace the rows of every seeded table of the trade database. Returns table -> rows."""
+    from .mariadb_server import connect
+
+    connection = connect(where or endpoints(), autocommit=True)
+    written = {}
+    try:
+        with connection.cursor() as cursor:
+            for table, path in mariadb_seed_files().items():
+                with open(path, encoding="utf-8", newline="") as source:
+                    reader = csv.reader(source)
+                    columns = next(reader)
+                    rows = [[value if value != "" else None for value in row] for row in reader]
+                cursor.execute(f"TRUNCATE TABLE {table}")
+                cursor.executemany(f"INSERT INTO {table} ({', '.join(columns)}) "
+                                   f"VALUES ({', '.join(['%s'] * len(columns))})", rows)
+                written[table] = len(rows)
+    finally:
+        connection.close()
     return written
 
 
@@ -105,6 +143,7 @@ def seed_redis(where: Endpoints | None = None) -> dict[str, int]:
 
 
 def seed(where: Endpoints | None = None) -> dict[str, dict[str, int]]:
-    """Load the demo data into the running stack (ClickHouse through the gateway, and Redis)."""
+    """Load the demo data into the running stack (ClickHouse through the gateway, MariaDB, Redis)."""
     where = where or endpoints()
-    return {"clickhouse": seed_clickhouse(where), "redis": seed_redis(where)}
+    return {"clickhouse": seed_clickhouse(where), "mariadb": seed_mariadb(where),
+            "redis": seed_redis(where)}

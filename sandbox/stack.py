@@ -7,11 +7,12 @@ import urllib.request
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import redis_servers
+from . import mariadb_server, redis_servers
 from .config import PACKAGE_DIR, REPO_ROOT, Endpoints, SandboxError, endpoints, state_dir
 from .processes import port_open, running_pid, spawn, terminate, wait_until
 
 SCHEMA_FILE = PACKAGE_DIR / "schema" / "clickhouse.sql"
+MARIADB_SCHEMA_FILE = PACKAGE_DIR / "schema" / "mariadb.sql"
 
 
 @dataclass(frozen=True)
@@ -75,6 +76,8 @@ def status() -> list[ServiceStatus]:
         result.append(ServiceStatus(server.name, f"{server.host}:{server.port}", pid))
     for service in python_services(where):
         result.append(ServiceStatus(service.name, f"{service.host}:{service.port}", service.pid(state)))
+    result.append(ServiceStatus(mariadb_server.NAME, f"{where.mysql_host}:{where.mysql_port}",
+                                mariadb_server.pid(where, state)))
     return result
 
 
@@ -106,10 +109,17 @@ def start() -> dict[str, str]:
     services = python_services(where)
     for service in services:
         report[service.name] = "started" if _start_python_service(service, state) else "already running"
+    started = mariadb_server.start(where, state)
+    report[mariadb_server.NAME] = "started" if started else "already running"
     for service in services:
         wait_until(service.answers, lambda s=service: s.pid(state) is not None,
                    f"{service.name} ({service.host}:{service.port})", service.files(state)[1])
+    wait_until(lambda: mariadb_server.answers(where),
+               lambda: mariadb_server.pid(where, state) is not None,
+               f"{mariadb_server.NAME} ({where.mysql_host}:{where.mysql_port})",
+               mariadb_server.files(state)[1])
     apply_schema(where)
+    apply_mariadb_schema(where)
     return report
 
 
@@ -131,6 +141,16 @@ def apply_schema(where: Endpoints | None = None) -> None:
         client.close()
 
 
+def apply_mariadb_schema(where: Endpoints | None = None) -> None:
+    connection = mariadb_server.connect(where or endpoints())
+    try:
+        with connection.cursor() as cursor:
+            for statement in schema_statements(MARIADB_SCHEMA_FILE):
+                cursor.execute(statement)
+    finally:
+        connection.close()
+
+
 def stop() -> dict[str, str]:
     """Stop every service this stack started. Returns name -> "stopped" or "not running"."""
     where, state = endpoints(), state_dir()
@@ -138,6 +158,7 @@ def stop() -> dict[str, str]:
     for service in python_services(where):
         pid_file, _ = service.files(state)
         report[service.name] = "stopped" if terminate(pid_file, service.marker) else "not running"
+    report[mariadb_server.NAME] = "stopped" if mariadb_server.stop(where, state) else "not running"
     for server in where.redis_servers():
         report[server.name] = "stopped" if redis_servers.stop(server, state) else "not running"
     return report
@@ -146,7 +167,7 @@ def stop() -> dict[str, str]:
 def _looks_like_state_dir(path: Path) -> bool:
     where = endpoints()
     known = ({service.data_dir for service in python_services(where) if service.data_dir}
-             | {server.name for server in where.redis_servers()})
+             | {server.name for server in where.redis_servers()} | {mariadb_server.DATA_DIR})
     return all(entry.name in known or entry.suffix in (".pid", ".log") for entry in path.iterdir())
 
 

@@ -6,6 +6,8 @@ Use from a conftest with `pytest_plugins = ["sandbox.testing"]`.
                         Stops the stack at the end only if this session started it.
     clickhouse_writer   session: clickhouse_connect client as "norvane" (read-write)
     clickhouse_reader   session: clickhouse_connect client as "read_factors" (read-only)
+    mysql_writer        session: pymysql connection to the trade database as the stack's
+                        administrator (autocommit)
     velmora             session: the Velmora module (the stand-in risk platform library)
 """
 from __future__ import annotations
@@ -16,8 +18,8 @@ import sys
 import pytest
 
 from . import stack as stack_control
-from .clients import clickhouse_client
-from .config import READER, REPO_ROOT, WRITER, endpoints
+from .clients import clickhouse_client, mysql_client
+from .config import MYSQL_ADMIN, READER, REPO_ROOT, WRITER, endpoints
 from .seed import seed
 
 
@@ -43,6 +45,13 @@ def clickhouse_reader(stack):
     client = clickhouse_client(READER, stack)
     yield client
     client.close()
+
+
+@pytest.fixture(scope="session")
+def mysql_writer(stack):
+    connection = mysql_client(MYSQL_ADMIN, stack, autocommit=True)
+    yield connection
+    connection.close()
 
 
 @pytest.fixture(scope="session")

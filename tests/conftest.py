@@ -59,5 +59,6 @@ def clock(monkeypatch):
                 return moment
 
         monkeypatch.setattr(Norvane, "datetime",
-                            types.SimpleNamespace(datetime=FixedDatetime, date=real_datetime.date))
+                            types.SimpleNamespace(datetime=FixedDatetime, date=real_datetime.date,
+                                                  timezone=real_datetime.timezone))
     return set_to

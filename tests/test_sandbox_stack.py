@@ -7,7 +7,7 @@ import pytest
 
 import sandbox
 from sandbox import SandboxError, endpoints
-from sandbox.clients import clickhouse_client, redis_client
+from sandbox.clients import clickhouse_client, mysql_client, redis_client
 from sandbox.config import REPO_ROOT
 from sandbox.processes import port_open
 from sandbox.redis_servers import redis_executable
@@ -30,8 +30,10 @@ def test_hosts_come_from_environment(monkeypatch):
                      "NORVANE_REDIS_PROD65_HOST", "NORVANE_RISK_HOST"):
         monkeypatch.delenv(variable, raising=False)
     monkeypatch.setenv("NORVANE_DB_HOST", "127.0.0.9")
+    monkeypatch.delenv("NORVANE_RISK_HOST", raising=False)
     where = endpoints()
-    assert (where.clickhouse_host, where.redis_test_host, where.risk_host) == ("127.0.0.9", "127.0.0.9", "127.0.0.5")
+    assert (where.clickhouse_host, where.redis_test_host, where.mysql_host, where.risk_host) == \
+        ("127.0.0.9", "127.0.0.9", "127.0.0.9", "127.0.0.5")
     monkeypatch.setenv("NORVANE_REDIS_PROD65_HOST", "127.0.0.9")
     with pytest.raises(SandboxError, match="distinct"):
         endpoints()
@@ -55,7 +57,7 @@ def test_cli_start_is_idempotent(stack):
     started = cli("start")
     assert started.returncode == 0 and "stack already running" in started.stdout
     status = cli("status")
-    assert status.returncode == 0 and status.stdout.count("running (pid") == 6
+    assert status.returncode == 0 and status.stdout.count("running (pid") == 7
 
 
 def test_data_survives_stop_and_start(stack):
@@ -65,16 +67,30 @@ def test_data_survives_stop_and_start(stack):
     client.command(f"INSERT INTO {table} VALUES ('before restart')")
     client.close()
     redis_client("redis-prod", stack).set(key, "kept")
+    mysql = mysql_client(where=stack, autocommit=True)
+    with mysql.cursor() as cursor:
+        cursor.execute(f"CREATE TABLE trade.{table.split('.')[1]} (note VARCHAR(32))")
+        cursor.execute(f"INSERT INTO trade.{table.split('.')[1]} VALUES ('before restart')")
+    mysql.close()
     try:
         assert cli("stop").returncode == 0
         assert cli("status").returncode == 3
         assert not port_open(stack.clickhouse_host, stack.clickhouse_port)
         restarted = cli("start")
-        assert restarted.returncode == 0 and restarted.stdout.count("started") == 6, restarted.stderr
+        assert restarted.returncode == 0 and restarted.stdout.count("started") == 7, restarted.stderr
         client = clickhouse_client(where=stack)
         assert client.query(f"SELECT note FROM {table}").result_rows == [("before restart",)]
         assert redis_client("redis-prod", stack).get(key) == "kept"
+        mysql = mysql_client(where=stack)
+        with mysql.cursor() as cursor:
+            cursor.execute(f"SELECT note FROM trade.{table.split('.')[1]}")
+            assert cursor.fetchall() == (("before restart",),)
+        mysql.close()
     finally:
         sandbox.start()
+        mysql = mysql_client(where=stack, autocommit=True)
+        with mysql.cursor() as cursor:
+            cursor.execute(f"DROP TABLE IF EXISTS trade.{table.split('.')[1]}")
+        mysql.close()
         clickhouse_client(where=stack).command(f"DROP TABLE IF EXISTS {table}")
         redis_client("redis-prod", stack).delete(key)

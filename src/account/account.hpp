@@ -1,5 +1,6 @@
 #pragma once
-// Account core: connections, login, copy-account lookup.
+// Account core: connections, login, copy-account lookup, trading flag, small utilities and the
+// risk configuration.
 #include <pybind11/pybind11.h>
 
 namespace norvane::account {
@@ -17,5 +18,16 @@ py::object fun_check_replicate(py::object self);
 
 // Contract codes are passed through as given; kept for scripts that call it.
 py::object contract_format(py::object self);
+
+// Seconds since the epoch (int or float) as the UTC date "%Y-%m-%d", whatever the local zone.
+py::object unix_to_datetime(py::object unix_timestamp);
+
+// Switches the account's trading flag in the account register: closes its open rows and opens a
+// copy of the current one with "T" or "F".
+py::object fun_update_sts(py::object self, py::object trade_flag);
+
+// One category of the desk's risk limits in force now (by the database server's clock), as
+// {name: min_amt}.
+py::object fun_read_info(py::object self, py::object info);
 
 }  // namespace norvane::account

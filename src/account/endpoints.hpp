@@ -21,6 +21,17 @@ inline constexpr int redis_port = 6379;
 inline constexpr const char* prod_redis_password = "71plm@48okn";
 inline constexpr const char* test_redis_password = "!Tjelmuk@pvo";
 
+// The factor tables' read account, on the same ClickHouse server.
+inline constexpr const char* factors_user = "read_factors";
+inline constexpr const char* factors_password = "Lantern_7k58206";
+
+// The trade database on the MySQL server of the database host.
+inline constexpr int mysql_port = 3306;
+inline constexpr const char* mysql_user = "norvane";
+inline constexpr const char* mysql_password = "mossgrave_5836#";
+inline constexpr const char* mysql_database = "trade";
+inline constexpr const char* mysql_charset = "utf8mb4";
+
 inline constexpr const char* risk_port = "10911";
 inline constexpr const char* risk_password = "804317";
 

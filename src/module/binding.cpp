@@ -32,6 +32,13 @@ std::string positional_count_error(const Signature& signature, std::size_t given
            " but " + std::to_string(given) + (given == 1 ? " was" : " were") + " given";
 }
 
+// ascii() of a value: its repr with every non-ASCII character escaped.
+std::string ascii_repr(const py::object& value) {
+    PyObject* text = PyObject_ASCII(value.ptr());
+    if (text == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(text).cast<std::string>();
+}
+
 }  // namespace
 
 std::vector<py::object> bind_arguments(const Signature& signature, PyObject* const* args,
@@ -95,7 +102,8 @@ std::string docstring(const Signature& signature, const char* summary) {
     for (const auto& parameter : signature.parameters) {
         separate();
         text += parameter.name;
-        if (parameter.default_value) text += "=" + py::repr(parameter.default_value).cast<std::string>();
+        // ascii(): inspect reads text signatures as ASCII only; escapes keep non-ASCII defaults.
+        if (parameter.default_value) text += "=" + ascii_repr(parameter.default_value);
     }
     return text + ")\n--\n\n" + summary;
 }

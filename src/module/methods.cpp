@@ -8,6 +8,7 @@
 #include "signals/signals.hpp"
 #include "records/records.hpp"
 #include "splitting/splitting.hpp"
+#include "research/research.hpp"
 
 namespace norvane {
 
@@ -18,6 +19,8 @@ void define_methods(py::dict& class_dict) {
     table.instance<construct_account>(
         "__init__", {"account_id", "acquire_key", "user_id", {"env", py::str("test")}},
         "Open the account's connections, verify it and look up its copy account.");
+    table.static_method<account::unix_to_datetime>(
+        "unix_to_datetime", {"unix_timestamp"}, "A Unix time stamp as its UTC date \"%Y-%m-%d\".");
     table.instance<account::fun_clickhouse_connect>(
         "fun_clickhouse_connect", {}, "Open the ClickHouse client; sets client and connect_tag.");
     table.instance<account::fun_login>(
@@ -51,6 +54,8 @@ void define_methods(py::dict& class_dict) {
     table.instance<records::fun_read_position>(
         "fun_read_position", {{"start_date", py::str("")}, {"end_date", py::str("")}},
         "Positions: current ones from the risk platform without dates, else those of the range.");
+    table.instance<account::fun_update_sts>(
+        "fun_update_sts", {{"trade_flag", py::bool_(true)}}, "Switch the account's trading flag.");
     table.instance<live::fun_redis_position>("fun_redis_position", {},
                                              "The account's live positions, from Redis.");
     table.instance<records::fun_read_equity>(
@@ -62,6 +67,10 @@ void define_methods(py::dict& class_dict) {
                                          "The account's last-trade warning, from Redis.");
     table.instance<live::fun_margin_used>(
         "fun_margin_used", {}, "The account's balance and margin figures with its market value.");
+    table.instance<account::fun_read_info>(
+        "fun_read_info", {{"info", py::str("单笔最小开仓量")}},
+        "Read one category of the risk configuration as {name: min_amt}.");
+    // Research data.
     table.instance<splitting::fun_read_split_doc>("fun_read_split_doc", {},
                                                   "Help text on changing split modes.");
     table.instance<splitting::fun_search_split_mode>(
@@ -74,6 +83,18 @@ void define_methods(py::dict& class_dict) {
         "Switch the account to a split mode for a number of hours.");
     table.instance<live::fun_redis_deal>("fun_redis_deal", {"dte"},
                                          "The account's live deals of a trading day, from Redis.");
+    // Account administration.
+    table.static_method<research::factors_value>(
+        "factors_value", {{"typ", py::str("")}, {"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Read a factor table (value, weight or net) over a date range.");
+    table.static_method<research::mysql_248>("mysql_248", {"sql"},
+                                             "Run one statement on the trade database into a DataFrame.");
+    table.instance<research::post_trade_analysis>(
+        "post_trade_analysis", {"start_date", "end_date", {"typ", py::str("commodity")}},
+        "The account's profit and loss per product and commodity over a date range.");
+    table.static_method<research::factors_value_lhjy>(
+        "factors_value_lhjy", {{"typ", py::str("")}, {"start_date", py::str("")}, {"end_date", py::str("")}},
+        "Read a factor table over a date range for the ten working factors.");
 }
 
 }  // namespace norvane

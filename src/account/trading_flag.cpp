@@ -1,0 +1,83 @@
+#include "account/account.hpp"
+#include "common/clock.hpp"
+#include "common/guard.hpp"
+#include "common/namespace.hpp"
+#include "common/record.hpp"
+#include "common/sql.hpp"
+#include "common/truth.hpp"
+
+#include <string>
+
+namespace norvane::account {
+
+namespace {
+
+constexpr const char* open_end = "2500-12-31 00:00:00";
+
+// Every column name in double quotes, joined by ", ".
+std::string quoted_columns(py::handle names) {
+    std::string joined;
+    for (py::handle name : names) {
+        if (!joined.empty()) joined += ", ";
+        joined += "\"" + py::str(name).cast<std::string>() + "\"";
+    }
+    return joined;
+}
+
+}  // namespace
+
+// Not atomic: between closing the open rows and inserting the new one the account has no open
+// row, and a failure there leaves it so (the error reaches the caller).
+py::object fun_update_sts(py::object self, py::object trade_flag) {
+    if (auto refused = guard(self)) return *refused;
+    if (trade_flag.not_equal(py::bool_(true)) && trade_flag.not_equal(py::bool_(false))) {
+        return record::rejected("必填字段未定义/格式有误, 请修改后重新执行");
+    }
+    std::string currenttime = clock::now_text(clock::seconds);
+    std::string now = sql::text(py::str(currenttime));
+    std::string account_id = sql::text(attr(self, "account_id"));
+    py::object client = attr(self, "client");
+
+    py::object current = client.attr("query")(sql::fill(R"(select account_id,
+       account_key,
+       market_value,
+       strategy,
+       trade_flag,
+       acquire_info_key,
+       user_id
+from factors.t_account_info where {currenttime} >= zip_begindate and {currenttime} < zip_enddate
+and account_id = {account_id} and acquire_info_key = {acquire_key})",
+                                                        {{"currenttime", now},
+                                                         {"account_id", account_id},
+                                                         {"acquire_key", sql::text(attr(self, "acquire_key"))}}));
+
+    // Closes every open row of the account, whatever its key; rows inserted below stay open.
+    client.attr("command")(sql::fill(R"(ALTER TABLE factors.t_account_info UPDATE zip_enddate = {currenttime}
+WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')",
+                                     {{"currenttime", now}, {"account_id", account_id}}));
+
+    const char* letter = truthy(trade_flag) ? "T" : "F";
+    py::list columns(current.attr("column_names"));
+    py::ssize_t flag_column = -1;
+    for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(columns.size()); ++i) {
+        if (py::str(columns[i]).cast<std::string>() == "trade_flag") flag_column = i;
+    }
+    columns.append("zip_begindate");
+    columns.append("zip_enddate");
+    std::string column_list = quoted_columns(columns);
+
+    for (py::handle row : current.attr("result_set")) {
+        py::list values(py::reinterpret_borrow<py::object>(row));
+        if (flag_column >= 0) values[flag_column] = py::str(letter);
+        values.append(py::str(currenttime));
+        values.append(py::str(open_end));
+        client.attr("command")(sql::fill(
+            R"(INSERT into factors.t_account_info ({column_list}) values ({value_list});)",
+            {{"column_list", column_list}, {"value_list", sql::list(values)}}));
+    }
+
+    std::string account_text = py::str(attr(self, "account_id")).cast<std::string>();
+    return record::ok(" 资金账号 " + account_text + " trade flag is " + letter + "  " + currenttime + " ");
+}
+
+}  // namespace norvane::account

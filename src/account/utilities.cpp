@@ -1,0 +1,32 @@
+#include "account/account.hpp"
+#include "common/guard.hpp"
+#include "common/handled.hpp"
+#include "common/namespace.hpp"
+#include "common/record.hpp"
+#include "common/sql.hpp"
+
+namespace norvane::account {
+
+py::object unix_to_datetime(py::object unix_timestamp) {
+    py::object datetime = ns("datetime");
+    py::object utc = datetime.attr("timezone").attr("utc");
+    return datetime.attr("datetime").attr("fromtimestamp")(unix_timestamp, utc).attr("strftime")("%Y-%m-%d");
+}
+
+py::object fun_read_info(py::object self, py::object info) {
+    if (auto refused = guard(self)) return *refused;
+    return handled([&] {
+        // Validity by the server's clock, the upper bound included.
+        std::string statement = sql::fill(R"(select name, min_amt
+from factors.risk_config
+where toString(now64()) >= zip_begindate and toString(now64()) <= zip_enddate and is_valid = 1 and category = {info})",
+                                          {{"info", sql::text(info)}});
+        py::object rows = attr(self, "client").attr("query")(statement).attr("result_set");
+        // Row by row in the order returned: of two rows with the same name the later one wins.
+        py::dict limits;
+        for (py::handle row : rows) limits[row[py::int_(0)]] = row[py::int_(1)];
+        return py::object(record::ok("success", limits));
+    });
+}
+
+}  // namespace norvane::account
