@@ -9,9 +9,19 @@ import uuid
 
 import pytest
 
+from sandbox.clients import redis_client
+
 pytest_plugins = ["sandbox.testing"]
 
 OPEN_END = "2500-12-31 00:00:00"
+
+
+@pytest.fixture
+def redis(stack):
+    """The test environment's Redis (also the copy-account Redis)."""
+    connection = redis_client("redis-test", stack)
+    yield connection
+    connection.close()
 
 
 @pytest.fixture

@@ -2,16 +2,8 @@
 import pytest
 
 import Norvane
-from sandbox.clients import redis_client
 
 DAY = "20250829"
-
-
-@pytest.fixture
-def redis(stack):
-    connection = redis_client("redis-test", stack)
-    yield connection
-    connection.close()
 
 
 @pytest.fixture

@@ -7,19 +7,11 @@ import uuid
 import pytest
 
 import Norvane
-from sandbox.clients import redis_client
 
 LABELS = ["拆单方式ID", "报单价格", "是否使用拆单", "总时长（分钟）", "报单时间间隔（秒）",
           "撤单时长（秒）", "拆单单笔最大手数", "拆单单笔最小手数"]
 PARAMETERS = ("trade_price", "twap", "sum_twap", "twap_time_gap", "cancel_cmd_time",
               "split_volume_max", "split_volume_min")
-
-
-@pytest.fixture
-def redis(stack):
-    connection = redis_client("redis-test", stack)
-    yield connection
-    connection.close()
 
 
 @pytest.fixture

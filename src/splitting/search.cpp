@@ -37,24 +37,23 @@ py::object fun_search_split_mode(py::object self, py::object mode) {
         py::dict change;
         std::string statement = queries::available;
         if (!available) {
-            std::string account_id = sql::text(attr(self, "account_id"));
-            std::string env = sql::text(env_class(self));
-            statement = sql::fill(queries::account_default,
-                                  {{"account_id", account_id}, {"env_class", env}});
+            std::string chosen_row = queries::own_row;
             if (current) {
                 py::object modes = attr(self, "redis_conn").attr("hgetall")("split_mode");
                 py::str field(attr(self, "account_id"));
                 if (modes.contains(field)) {
                     py::dict running = parse_split_mode(modes[field]);
                     if (in_effect(running, clock::now())) {
-                        statement = sql::fill(queries::temporary_mode,
-                                              {{"mode_id", sql::text(running["split_mode"])},
-                                               {"account_id", account_id},
-                                               {"env_class", env}});
+                        chosen_row = sql::fill(queries::mode_row,
+                                               {{"mode_id", sql::text(running["split_mode"])}});
                         change = running;
                     }
                 }
             }
+            statement = sql::fill(queries::account_parameters,
+                                  {{"chosen_row", chosen_row},
+                                   {"account_id", sql::text(attr(self, "account_id"))},
+                                   {"env_class", sql::text(env_class(self))}});
         }
         py::object result = attr(self, "client").attr("query")(statement);
         rows::Options named;

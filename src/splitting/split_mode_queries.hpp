@@ -18,8 +18,10 @@ inline constexpr const char* available = R"(select account_id,
 from strategy.param_account_info
 where account_id like '4321%')";
 
-// The account's own parameters: its override row over its user's default.
-inline constexpr const char* account_default = R"(select
+// The account's parameters: the chosen row of strategy.param_account_info over the user's
+// default. {chosen_row} picks the row: the account's own (`own_row`), or during a temporary
+// switch the mode's (`mode_row`).
+inline constexpr const char* account_parameters = R"(select
     x1.account_id,
     -- 核心逻辑：所有字段均优先取x3，无值则取x2
     coalesce(x3.trade_price, x2.trade_price) as trade_price,
@@ -43,7 +45,7 @@ LEFT JOIN
             toNullable(split_volume_min) as split_volume_min
 FROM
 strategy.param_account_info) as x3
-    ON x1.account_id = x3.account_id
+    ON {chosen_row}
 WHERE
     toString(now64()) >= x1.zip_begindate
     AND toString(now64()) <= x1.zip_enddate
@@ -51,38 +53,7 @@ WHERE
     AND x1.account_id = {account_id}
     AND x1.env = {env_class})";
 
-// During a temporary switch: the same, with the mode's row in place of the account's own.
-inline constexpr const char* temporary_mode = R"(select
-    x1.account_id,
-    -- 核心逻辑：所有字段均优先取x3，无值则取x2
-    coalesce(x3.trade_price, x2.trade_price) as trade_price,
-    coalesce(x3.twap, x2.twap) as twap,
-    coalesce(x3.sum_twap, x2.sum_twap) as sum_twap,
-    coalesce(x3.twap_time_gap, x2.twap_time_gap) as twap_time_gap,
-    coalesce(x3.cancel_cmd_time, x2.cancel_cmd_time) as cancel_cmd_time,
-    coalesce(x3.split_volume_max, x2.split_volume_max) as split_volume_max,
-    coalesce(x3.split_volume_min, x2.split_volume_min) as split_volume_min
-FROM factors.t_account_info as x1
-INNER JOIN strategy.param_user_info as x2
-    ON x1.user_id = x2.user_id and x1.env = x2.env
-LEFT JOIN
-( select    toNullable(account_id) as account_id,
-            toNullable(trade_price) as trade_price,
-            toNullable(twap) as twap,
-            toNullable(sum_twap) as sum_twap,
-            toNullable(twap_time_gap) as twap_time_gap,
-            toNullable(cancel_cmd_time) as cancel_cmd_time,
-            toNullable(split_volume_max) as split_volume_max,
-            toNullable(split_volume_min) as split_volume_min
-FROM
-strategy.param_account_info)
-as x3
-    ON x3.account_id = {mode_id}
-WHERE
-    toString(now64()) >= x1.zip_begindate
-    AND toString(now64()) <= x1.zip_enddate
-    AND x1.trade_flag = 'T'
-    AND x1.account_id = {account_id}
-    AND x1.env = {env_class})";
+inline constexpr const char* own_row = "x1.account_id = x3.account_id";
+inline constexpr const char* mode_row = "x3.account_id = {mode_id}";
 
 }  // namespace norvane::splitting::queries
