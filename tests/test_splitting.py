@@ -118,6 +118,25 @@ class TestTemporaryMode:
         redis.hset("split_mode", d.id, record(ts, hours, d.mode if hours > 0 else "default"))
         assert d.account.fun_search_split_mode("current") == answer(rows(d.id, "opponent", 1, 10, 30, 10, 20, 1))
 
+    @pytest.mark.parametrize("hours, elapsed, running", [
+        (2, real_datetime.timedelta(seconds=7200) - real_datetime.timedelta(microseconds=1), True),
+        (2, real_datetime.timedelta(seconds=7200), False),
+        (0.5, real_datetime.timedelta(seconds=1800) - real_datetime.timedelta(microseconds=1), True),
+        (0.5, real_datetime.timedelta(seconds=1800), False),
+    ])
+    def test_a_change_ends_exactly_when_its_hours_have_passed(
+            self, desk, redis, monkeypatch, hours, elapsed, running):
+        d = desk()
+        ts = real_datetime.datetime(2025, 8, 29, 9, 30, 5, 250000)
+        redis.hset("split_mode", d.id, record(ts, hours, d.mode))
+        at(monkeypatch, ts + elapsed)
+        current = d.account.fun_search_split_mode("current")
+        if running:
+            assert current == answer(rows(d.id, "queue", 1, 5, 30, 8, 20, 3),
+                                     {"ts": ts, "effective_hour": hours, "split_mode": d.mode})
+        else:
+            assert current == answer(rows(d.id, "opponent", 1, 10, 30, 10, 20, 1))
+
     @pytest.mark.parametrize("text", [
         "{'ts': datetime.datetime(2025, 8, 29, 9, 30, 5, 0), 'effective_hour': 2, 'split_mode': 'M'}",
         "{'ts': datetime.datetime(2025, 8, 29, 9, 30, 0), 'effective_hour': 2, 'split_mode': 'M'}",
