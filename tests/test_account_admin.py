@@ -128,6 +128,23 @@ class TestTradingFlag:
         [row] = register_rows(clickhouse_writer, acct.account_id)
         assert row[8] == "2025-08-29 09:30:00"
 
+    def test_a_failing_insert_reaches_the_caller_with_the_open_rows_already_closed(
+            self, account, clickhouse_writer):
+        acct = account()
+
+        class FailingInsert(RecordingClient):
+            def command(self, sql, *args, **kwargs):
+                if sql.startswith("INSERT"):
+                    raise ConnectionError("connection to the database lost")
+                return super().command(sql, *args, **kwargs)
+
+        acct.client = FailingInsert(acct.client)
+        with pytest.raises(ConnectionError):
+            acct.fun_update_sts(False)
+        # Not atomic: the close stays done and the account has no open row until repaired.
+        [row] = register_rows(clickhouse_writer, acct.account_id)
+        assert (row[4], row[8]) == ("T", "2025-08-29 09:30:00")
+
     def test_refused_object_writes_nothing(self, account, clickhouse_writer):
         acct = account()
         acct.login = 4003
@@ -157,6 +174,16 @@ class TestRiskConfiguration:
         answer = acct.fun_read_info(category)
         assert answer == {"code": 0, "msg": "success", "data": {"in_force": 1.0, "open": 2.5, "twice": 7.0}}
         assert list(answer["data"]) == ["in_force", "open", "twice"]
+
+    def test_a_database_error_is_answered_with_its_representation(self, account):
+        acct = account()
+
+        class Unreachable:
+            def query(self, sql):
+                raise ConnectionError("server unreachable")
+
+        acct.client = Unreachable()
+        assert acct.fun_read_info() == {"code": 1, "msg": "ConnectionError('server unreachable')"}
 
     @pytest.mark.parametrize("category, expected", [
         (DEMO["min_open_category"], {"rb": 1.0, "i": 1.0, "m": 2.0}),

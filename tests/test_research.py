@@ -216,6 +216,15 @@ class TestPostTradeAnalysis:
         assert acct.post_trade_analysis(*args) == BAD_INPUT
         assert recorder.calls == []
 
+    @pytest.mark.parametrize("args", [(20250804, "20250806"), ("20250804", None)])
+    def test_a_date_without_a_length_raises_before_the_handler(self, research_account, mysql_connect, args):
+        # The argument check runs ahead of the outer handler, so its error reaches the caller.
+        acct = research_account()
+        recorder = mysql_connect()
+        with pytest.raises(TypeError, match="has no len"):
+            acct.post_trade_analysis(*args)
+        assert recorder.calls == []
+
     def test_database_failures_are_answered_with_their_representation(self, research_account, mysql_connect):
         acct = research_account()
         mysql_connect(password="not-the-password")
