@@ -14,16 +14,6 @@ namespace {
 
 constexpr const char* open_end = "2500-12-31 00:00:00";
 
-// Every column name in double quotes, joined by ", ".
-std::string quoted_columns(py::handle names) {
-    std::string joined;
-    for (py::handle name : names) {
-        if (!joined.empty()) joined += ", ";
-        joined += "\"" + py::str(name).cast<std::string>() + "\"";
-    }
-    return joined;
-}
-
 }  // namespace
 
 // Not atomic: between closing the open rows and inserting the new one the account has no open
@@ -64,7 +54,7 @@ WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')",
     }
     columns.append("zip_begindate");
     columns.append("zip_enddate");
-    std::string column_list = quoted_columns(columns);
+    std::string column_list = sql::column_list(columns);
 
     for (py::handle row : current.attr("result_set")) {
         py::list values(py::reinterpret_borrow<py::object>(row));

@@ -24,6 +24,9 @@ std::string literal(py::handle value);
 // The elements of a sequence as literals, joined by ", ".
 std::string list(py::handle values);
 
+// Column names for an INSERT: each in double quotes, joined by ", ".
+std::string column_list(py::handle names);
+
 // The template with every {name} replaced by its literal. A placeholder without a value is an
 // error in the program, reported as RuntimeError.
 std::string fill(std::string_view statement,

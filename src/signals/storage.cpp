@@ -100,11 +100,7 @@ void retire_live_signals(py::handle client, py::handle trading_day, py::handle a
 }
 
 void insert_signals(py::handle client, py::handle table) {
-    std::string columns;
-    for (py::handle name : table.attr("columns")) {
-        if (!columns.empty()) columns += ", ";
-        columns += "\"" + py::str(name).cast<std::string>() + "\"";
-    }
+    std::string columns = sql::column_list(table.attr("columns"));
     py::object command = client.attr("command");
     for (py::handle row : table.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
         std::string statement =

@@ -2,6 +2,7 @@
 
 #include "common/clock.hpp"
 #include "common/guard.hpp"
+#include "common/labels.hpp"
 #include "common/namespace.hpp"
 #include "common/number.hpp"
 #include "common/record.hpp"
@@ -22,12 +23,6 @@ py::object default_of(const std::string& column) {
     if (column == "signal_date" || column == "trade_time") return py::str("");
     if (column == "feature") return py::int_(0);
     return py::none();
-}
-
-py::list names(std::initializer_list<const char*> values) {
-    py::list list;
-    for (const char* value : values) list.append(value);
-    return list;
 }
 
 // Adds the optional columns that are missing; the text naming every missing required column.
@@ -53,11 +48,11 @@ size_t distinct_rows(py::handle table, py::list columns) {
 // Rows whose values the execution side accepts; the others are dropped without a message.
 py::object valid_rows(py::handle table) {
     py::object mask =
-        table[py::str("direction")].attr("isin")(names({"L", "S"})) &
+        table[py::str("direction")].attr("isin")(labels({"L", "S"})) &
         table[py::str("position")].attr("__ge__")(py::int_(0)) &
         table[py::str("order_typ")].attr("isin")(
-            names({"call_auction", "intraday_trading", "before_close"})) &
-        table[py::str("trade_time")].attr("isin")(names({"D", "N", ""})) &
+            labels({"call_auction", "intraday_trading", "before_close"})) &
+        table[py::str("trade_time")].attr("isin")(labels({"D", "N", ""})) &
         table[py::str("feature")].attr("isin")(py::make_tuple(0, 1));
     return table[mask];
 }
@@ -66,7 +61,7 @@ py::object valid_rows(py::handle table) {
 py::object comparison_table(py::handle table) {
     return table.attr("sort_values")(py::arg("by") = "contract")
         .attr("reset_index")(py::arg("drop") = true)
-        .attr("drop")(py::arg("columns") = names({"create_time", "update_time"}));
+        .attr("drop")(py::arg("columns") = labels({"create_time", "update_time"}));
 }
 
 std::string counts_text(size_t input_count, size_t valid_count, const std::string& stamp) {
@@ -85,10 +80,10 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
     py::object table = ns("pd").attr("DataFrame")(input_data).attr("copy")();
     std::string missing = complete_columns(table);
     if (!missing.empty()) return record::rejected(missing);
-    size_t pairs = distinct_rows(table, names({"trading_day", "contract"}));
+    size_t pairs = distinct_rows(table, labels({"trading_day", "contract"}));
     if (pairs != py::len(table)) return record::rejected("输入数据有重复数据, 请修改后重新执行");
     if (pairs == 0) return record::rejected("输入数据为空, 请修改后重新执行");
-    if (distinct_rows(table, names({"trading_day"})) != 1) {
+    if (distinct_rows(table, labels({"trading_day"})) != 1) {
         return record::rejected("输入数据中的日期有不同值, 目前只支持单次上传单一日期......");
     }
 

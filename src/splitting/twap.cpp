@@ -2,6 +2,7 @@
 
 #include "common/clock.hpp"
 #include "common/guard.hpp"
+#include "common/labels.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
@@ -19,12 +20,6 @@ py::object compared(py::handle left, py::handle right, int op) {
     PyObject* result = PyObject_RichCompare(left.ptr(), right.ptr(), op);
     if (result == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(result);
-}
-
-py::list labels(std::initializer_list<const char*> names) {
-    py::list list;
-    for (const char* name : names) list.append(py::str(name));
-    return list;
 }
 
 }  // namespace
@@ -64,11 +59,7 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
     std::string update_time = clock::now_text(clock::seconds);
     settings = settings.attr("assign")(py::arg("update_time") = py::str(update_time));
 
-    std::string column_list;
-    for (py::handle label : settings.attr("columns")) {
-        if (!column_list.empty()) column_list += ", ";
-        column_list += "\"" + py::str(label).cast<std::string>() + "\"";
-    }
+    std::string column_list = sql::column_list(settings.attr("columns"));
     for (py::handle row : settings.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
         attr(self, "client").attr("command")(sql::fill(
             R"(INSERT into factors.TWAP_config ({columns}) values ({values});)",
