@@ -1,5 +1,6 @@
 #include "account/account.hpp"
 #include "account/endpoints.hpp"
+#include "common/closing.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "common/output.hpp"
@@ -16,8 +17,11 @@ py::object fun_clickhouse_connect(py::object self) {
                                     .attr("get_client")("host"_a = endpoints::database_host(),
                                                         "port"_a = endpoints::clickhouse_port,
                                                         "username"_a = endpoints::clickhouse_user,
-                                                        "password"_a = endpoints::clickhouse_password);
+                                                        "password"_a = endpoints::clickhouse_password());
+            // A reconnect closes the client it replaces; a failed reconnect keeps the old one.
+            py::object replaced = py::getattr(self, "client", py::none());
             set_attr(self, "client", client);
+            if (!replaced.is_none() && !replaced.is(client)) close_quietly(replaced);
             set_attr(self, "connect_tag", py::int_(0));
             say(record::ok("connect to database"));
             return py::none();

@@ -8,9 +8,24 @@ using namespace pybind11::literals;
 
 namespace {
 
-std::string configured_host(const char* variable, const char* fallback) {
+std::string configured(const char* variable, const char* fallback) {
     return ns("os").attr("environ").attr("get")(variable, fallback).cast<std::string>();
 }
+
+struct Password {
+    const char* variable;
+    const char* fallback;
+};
+
+constexpr Password clickhouse{"NORVANE_CLICKHOUSE_PASSWORD", "Wanders_gk_7!"};
+constexpr Password factors{"NORVANE_FACTORS_PASSWORD", "Lantern_7k58206"};
+constexpr Password prod_redis{"NORVANE_REDIS_PROD_PASSWORD", "71plm@48okn"};
+constexpr Password test_redis{"NORVANE_REDIS_TEST_PASSWORD", "!Tjelmuk@pvo"};
+constexpr Password mysql{"NORVANE_MYSQL_PASSWORD", "mossgrave_5836#"};
+constexpr Password risk{"NORVANE_RISK_PASSWORD", "804317"};
+constexpr Password passwords[] = {clickhouse, factors, prod_redis, test_redis, mysql, risk};
+
+std::string password(const Password& which) { return configured(which.variable, which.fallback); }
 
 struct EnvironmentRedis {
     const char* env;
@@ -19,7 +34,7 @@ struct EnvironmentRedis {
 };
 
 // Checked in this order; the first exact match wins.
-constexpr EnvironmentRedis prod_redis[] = {
+constexpr EnvironmentRedis prod_environments[] = {
     {"prod", "NORVANE_REDIS_PROD_HOST", "127.0.0.2"},
     {"prod67", "NORVANE_REDIS_PROD67_HOST", "127.0.0.3"},
     {"prod65", "NORVANE_REDIS_PROD65_HOST", "127.0.0.4"},
@@ -27,26 +42,44 @@ constexpr EnvironmentRedis prod_redis[] = {
 
 }  // namespace
 
-std::string database_host() { return configured_host("NORVANE_DB_HOST", "127.0.0.1"); }
+std::string database_host() { return configured("NORVANE_DB_HOST", "127.0.0.1"); }
 
-std::string risk_host() { return configured_host("NORVANE_RISK_HOST", "127.0.0.5"); }
+std::string risk_host() { return configured("NORVANE_RISK_HOST", "127.0.0.5"); }
 
-py::object redis_connection(const std::string& host, const char* password) {
+std::string clickhouse_password() { return password(clickhouse); }
+std::string factors_password() { return password(factors); }
+std::string prod_redis_password() { return password(prod_redis); }
+std::string test_redis_password() { return password(test_redis); }
+std::string mysql_password() { return password(mysql); }
+std::string risk_password() { return password(risk); }
+
+std::string without_passwords(std::string text) {
+    for (const auto& which : passwords) {
+        const std::string secret = password(which);
+        if (secret.empty()) continue;
+        for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3)) {
+            text.replace(at, secret.size(), "***");
+        }
+    }
+    return text;
+}
+
+py::object redis_connection(const std::string& host, const std::string& password) {
     return ns("redis").attr("Redis")("host"_a = host, "port"_a = redis_port,
                                      "password"_a = password, "db"_a = 0,
                                      "decode_responses"_a = true, "socket_timeout"_a = 3.0);
 }
 
 py::object environment_redis(py::handle env) {
-    for (const auto& prod : prod_redis) {
+    for (const auto& prod : prod_environments) {
         if (env.equal(py::str(prod.env))) {
-            return redis_connection(configured_host(prod.host_variable, prod.default_host),
-                                    prod_redis_password);
+            return redis_connection(configured(prod.host_variable, prod.default_host),
+                                    prod_redis_password());
         }
     }
-    return redis_connection(database_host(), test_redis_password);
+    return redis_connection(database_host(), test_redis_password());
 }
 
-py::object copy_account_redis() { return redis_connection(database_host(), test_redis_password); }
+py::object copy_account_redis() { return redis_connection(database_host(), test_redis_password()); }
 
 }  // namespace norvane::endpoints

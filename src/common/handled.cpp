@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "account/endpoints.hpp"
 #include "common/record.hpp"
 
 namespace norvane {
@@ -30,7 +31,9 @@ py::object caught_exception(std::exception_ptr error) {
     return caught.value();
 }
 
-std::string error_text(py::handle exception) { return py::repr(exception).cast<std::string>(); }
+std::string error_text(py::handle exception) {
+    return endpoints::without_passwords(py::repr(exception).cast<std::string>());
+}
 
 py::dict caught_record(py::handle exception) { return record::failed(py::str(error_text(exception))); }
 

@@ -19,7 +19,8 @@ void set_python_error(std::exception_ptr error);
 // exceptions are thrown on.
 py::object caught_exception(std::exception_ptr error);
 
-// The text a caught error is reported with: the interpreter's repr of the exception.
+// The text a caught error is reported with: the interpreter's repr of the exception, with any
+// password of the deployment masked.
 std::string error_text(py::handle exception);
 
 // Runs `body`; an ordinary error is handed to `on_error` as the exception object, and its answer

@@ -9,8 +9,9 @@ py::object literal_value(py::handle text) {
         PyErr_Format(PyExc_TypeError, "stored text must be str, not %s", Py_TYPE(text.ptr())->tp_name);
         throw py::error_already_set();
     }
-    // The interpreter's literal reader: it parses the text and accepts only literal nodes.
-    return ns("ast").attr("literal_eval")(text);
+    // The interpreter's literal reader (ast.literal_eval, bound at load as `_literal_eval`): it
+    // parses the text and accepts only literal nodes.
+    return ns("_literal_eval")(text);
 }
 
 }  // namespace norvane

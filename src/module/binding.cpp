@@ -1,5 +1,6 @@
 #include "module/binding.hpp"
 
+#include <type_traits>
 
 namespace norvane::binding {
 
@@ -41,6 +42,23 @@ std::string ascii_repr(const py::object& value) {
 
 }  // namespace
 
+py::object Default::make() const {
+    return std::visit(
+        [](const auto& value) -> py::object {
+            using Value = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<Value, NoneDefault>) {
+                return py::none();
+            } else if constexpr (std::is_same_v<Value, bool>) {
+                return py::bool_(value);
+            } else if constexpr (std::is_same_v<Value, int>) {
+                return py::int_(value);
+            } else {
+                return py::str(value);
+            }
+        },
+        value_);
+}
+
 std::vector<py::object> bind_arguments(const Signature& signature, PyObject* const* args,
                                        Py_ssize_t nargs, PyObject* kwnames) {
     const std::size_t offset = signature.takes_self ? 1 : 0;
@@ -75,7 +93,7 @@ std::vector<py::object> bind_arguments(const Signature& signature, PyObject* con
         if (slot) continue;
         const Parameter& parameter = signature.parameters[i];
         if (parameter.default_value) {
-            slot = parameter.default_value;
+            slot = parameter.default_value->make();
         } else {
             missing.emplace_back(parameter.name);
         }
@@ -103,7 +121,7 @@ std::string docstring(const Signature& signature, const char* summary) {
         separate();
         text += parameter.name;
         // ascii(): inspect reads text signatures as ASCII only; escapes keep non-ASCII defaults.
-        if (parameter.default_value) text += "=" + ascii_repr(parameter.default_value);
+        if (parameter.default_value) text += "=" + ascii_repr(parameter.default_value->make());
     }
     return text + ")\n--\n\n" + summary;
 }

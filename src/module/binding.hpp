@@ -8,8 +8,10 @@
 
 #include <cstddef>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "common/handled.hpp"
@@ -17,13 +19,32 @@
 namespace norvane::binding {
 namespace py = pybind11;
 
+// None as a default value.
+struct NoneDefault {};
+inline constexpr NoneDefault none{};
+
+// A default value, kept as a plain C++ value. The signatures live in static storage, which is
+// destroyed after the interpreter has finalised, so they hold no Python object: each call that
+// needs a default gets a fresh one (the defaults are immutable, so no caller can tell).
+class Default {
+public:
+    Default(NoneDefault) {}                          // NOLINT: reads as the value it stands for
+    Default(bool flag) : value_(flag) {}             // NOLINT
+    Default(int number) : value_(number) {}          // NOLINT
+    Default(const char* text) : value_(std::string(text)) {}  // NOLINT
+
+    py::object make() const;
+
+private:
+    std::variant<NoneDefault, bool, int, std::string> value_;
+};
+
 struct Parameter {
     const char* name;
-    py::object default_value{};  // no object: the argument is required
+    std::optional<Default> default_value{};  // none: the argument is required
 
     Parameter(const char* name) : name(name) {}  // NOLINT: a bare name reads as a parameter
-    Parameter(const char* name, py::object default_value)
-        : name(name), default_value(std::move(default_value)) {}
+    Parameter(const char* name, Default default_value) : name(name), default_value(default_value) {}
 };
 
 struct Signature {
@@ -50,6 +71,7 @@ struct Arity<py::object (*)(A...)> {
 // One compiled method: `Impl` takes py::object arguments (self first for instance methods).
 template <auto Impl>
 struct Method {
+    // Plain C++ data only (names and default values): see Default.
     static inline Signature signature;
 
     template <std::size_t... I>

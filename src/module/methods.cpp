@@ -17,7 +17,7 @@ void define_methods(py::dict& class_dict) {
     binding::MethodTable table(class_dict);
 
     table.instance<construct_account>(
-        "__init__", {"account_id", "acquire_key", "user_id", {"env", py::str("test")}},
+        "__init__", {"account_id", "acquire_key", "user_id", {"env", "test"}},
         "Open the account's connections, verify it and look up its copy account.");
     table.static_method<account::unix_to_datetime>(
         "unix_to_datetime", {"unix_timestamp"}, "A Unix time stamp as its UTC date \"%Y-%m-%d\".");
@@ -34,32 +34,32 @@ void define_methods(py::dict& class_dict) {
                                              "Does nothing; returns None.");
     table.instance<signals::fun_update_signal>(
         "fun_update_signal",
-        {"input_data", {"use_redis", py::bool_(false)}, {"continuous_holding", py::bool_(false)},
-         {"simple", py::bool_(false)}},
+        {"input_data", {"use_redis", false}, {"continuous_holding", false},
+         {"simple", false}},
         "Upload a table of target positions for one trading day.");
     table.instance<signals::fun_delete_signal>(
         "fun_delete_signal",
-        {{"trading_day", py::str("")}, {"order_typ", py::str("")}, {"trade_time", py::str("")},
-         {"contract", py::none()}},
+        {{"trading_day", ""}, {"order_typ", ""}, {"trade_time", ""},
+         {"contract", binding::none}},
         "Mark the live signals of a day, order type and trade time as deleted.");
     table.instance<signals::fun_read_signal>(
-        "fun_read_signal", {"start_date", "end_date", {"clean", py::bool_(true)}},
+        "fun_read_signal", {"start_date", "end_date", {"clean", true}},
         "Read the account's signals of a range of trading days.");
     table.instance<records::fun_read_order>(
-        "fun_read_order", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "fun_read_order", {{"start_date", ""}, {"end_date", ""}},
         "Orders: current ones from the risk platform without dates, else those of the range.");
     table.instance<records::fun_read_deal>(
-        "fun_read_deal", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "fun_read_deal", {{"start_date", ""}, {"end_date", ""}},
         "Deals: current ones from the risk platform without dates, else those of the range.");
     table.instance<records::fun_read_position>(
-        "fun_read_position", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "fun_read_position", {{"start_date", ""}, {"end_date", ""}},
         "Positions: current ones from the risk platform without dates, else those of the range.");
     table.instance<account::fun_update_sts>(
-        "fun_update_sts", {{"trade_flag", py::bool_(true)}}, "Switch the account's trading flag.");
+        "fun_update_sts", {{"trade_flag", true}}, "Switch the account's trading flag.");
     table.instance<live::fun_redis_position>("fun_redis_position", {},
                                              "The account's live positions, from Redis.");
     table.instance<records::fun_read_equity>(
-        "fun_read_equity", {{"start_date", py::str("")}, {"end_date", py::str("")}},
+        "fun_read_equity", {{"start_date", ""}, {"end_date", ""}},
         "Equity: current funds from the risk platform without dates, else daily balances.");
     table.instance<splitting::fun_update_TWAP_info>(
         "fun_update_TWAP_info", {"input_data"}, "Store per-commodity TWAP settings.");
@@ -68,32 +68,32 @@ void define_methods(py::dict& class_dict) {
     table.instance<live::fun_margin_used>(
         "fun_margin_used", {}, "The account's balance and margin figures with its market value.");
     table.instance<account::fun_read_info>(
-        "fun_read_info", {{"info", py::str("单笔最小开仓量")}},
+        "fun_read_info", {{"info", "单笔最小开仓量"}},
         "Read one category of the risk configuration as {name: min_amt}.");
     // Research data.
     table.instance<splitting::fun_read_split_doc>("fun_read_split_doc", {},
                                                   "Help text on changing split modes.");
     table.instance<splitting::fun_search_split_mode>(
-        "fun_search_split_mode", {{"mode", py::str("current")}},
+        "fun_search_split_mode", {{"mode", "current"}},
         "The current, default or available split-mode parameters.");
     table.instance<splitting::fun_back_to_default_split_mode>(
         "fun_back_to_default_split_mode", {}, "Return the account to its own split parameters.");
     table.instance<splitting::fun_set_split_mode>(
-        "fun_set_split_mode", {{"mode", py::str("")}, {"effective_hour", py::int_(-1)}},
+        "fun_set_split_mode", {{"mode", ""}, {"effective_hour", -1}},
         "Switch the account to a split mode for a number of hours.");
     table.instance<live::fun_redis_deal>("fun_redis_deal", {"dte"},
                                          "The account's live deals of a trading day, from Redis.");
     // Account administration.
     table.static_method<research::factors_value>(
-        "factors_value", {{"typ", py::str("")}, {"start_date", py::str("")}, {"end_date", py::str("")}},
+        "factors_value", {{"typ", ""}, {"start_date", ""}, {"end_date", ""}},
         "Read a factor table (value, weight or net) over a date range.");
     table.static_method<research::mysql_248>("mysql_248", {"sql"},
                                              "Run one statement on the trade database into a DataFrame.");
     table.instance<research::post_trade_analysis>(
-        "post_trade_analysis", {"start_date", "end_date", {"typ", py::str("commodity")}},
+        "post_trade_analysis", {"start_date", "end_date", {"typ", "commodity"}},
         "The account's profit and loss per product and commodity over a date range.");
     table.static_method<research::factors_value_lhjy>(
-        "factors_value_lhjy", {{"typ", py::str("")}, {"start_date", py::str("")}, {"end_date", py::str("")}},
+        "factors_value_lhjy", {{"typ", ""}, {"start_date", ""}, {"end_date", ""}},
         "Read a factor table over a date range for the ten working factors.");
 }
 

@@ -1,10 +1,13 @@
 // Loading the module: the client libraries under their module-level names, every public name of
-// the risk platform library, warnings off for the whole process, then the class.
+// the risk platform library, warnings off for the whole process, then the class. A step that
+// fails aborts the load with its own error (a broken `redis` raises what `import redis` raises).
 #include <pybind11/pybind11.h>
 
+#include <exception>
 #include <string>
 #include <utility>
 
+#include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "module/methods.hpp"
 
@@ -17,10 +20,12 @@ void import_libraries(py::module_& m) {
         {"clickhouse_connect", "clickhouse_connect"}, {"datetime", "datetime"}, {"pd", "pandas"},
         {"json", "json"},   {"redis", "redis"}, {"types", "types"},   {"warnings", "warnings"},
         {"pymysql", "pymysql"}, {"os", "os"},
-        // The literal reader for texts kept in Redis (common/literal_eval).
-        {"ast", "ast"},
     };
     for (const auto& [bound_as, library] : libraries) m.attr(bound_as) = py::module_::import(library);
+    // The literal-only reader for texts kept in Redis (common/literal_eval): private, so the
+    // public namespace stays the libraries, the risk platform's names and the class, yet a script
+    // can still replace it.
+    m.attr("_literal_eval") = py::module_::import("ast").attr("literal_eval");
 }
 
 // from Velmora import *
@@ -51,12 +56,50 @@ py::object account_class() {
     return type("Norvane", py::make_tuple(object), namespace_);
 }
 
-}  // namespace
-
-PYBIND11_MODULE(Norvane, m) {
+void load(py::module_ m) {
+    m.attr("__version__") = NORVANE_VERSION;
     norvane::bind_namespace(m);
     import_libraries(m);
     import_risk_platform(m);
     m.attr("warnings").attr("filterwarnings")("ignore");
     m.attr("Norvane") = account_class();
 }
+
+// The module's exec step. PYBIND11_MODULE would replace a failing import's error with
+// "ImportError: initialization failed" (the real one only as its cause), so the module is defined
+// here by hand and the original exception is what the importer sees.
+int exec_module(PyObject* module) noexcept {
+    try {
+        load(py::reinterpret_borrow<py::module_>(module));
+        return 0;
+    } catch (...) {
+        norvane::set_python_error(std::current_exception());
+        return -1;
+    }
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+#ifdef Py_mod_multiple_interpreters
+    // The module keeps its namespace in process-wide state (common/namespace).
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
+    {0, nullptr},
+};
+
+// A static definition holds no Python object: the interpreter only reads it.
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "Norvane",
+    "The desk's data-access module: the account class Norvane.",
+    0,
+    nullptr,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_Norvane() { return PyModuleDef_Init(&definition); }

@@ -42,7 +42,7 @@ py::object read_records(py::handle self, py::handle start_date, py::handle end_d
     if (py::len(start_date) + py::len(end_date) == 0 && real_account(self)) {
         py::object answer = ns("query_trader_all_info")(
             py::str(endpoints::risk_host()), py::str(endpoints::risk_port), trader_id(self),
-            py::str(endpoints::risk_password));
+            py::str(endpoints::risk_password()));
         if (!truthy(answer["登录成功"])) {
             return record::failed(py::str("风控平台实时数据查询失败, 请检查账号信息"));
         }

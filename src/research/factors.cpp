@@ -1,4 +1,5 @@
 #include "account/endpoints.hpp"
+#include "common/closing.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
@@ -48,17 +49,18 @@ py::object read_factor_table(py::object typ, py::object start_date, py::object e
         if (chosen == nullptr || py::len(start_date) != 8 || py::len(end_date) != 8) {
             return py::object(record::failed(py::str(bad_arguments)));
         }
-        py::object client = ns("clickhouse_connect")
-                                .attr("get_client")("host"_a = endpoints::database_host(),
-                                                    "port"_a = endpoints::clickhouse_port,
-                                                    "username"_a = endpoints::factors_user,
-                                                    "password"_a = endpoints::factors_password);
         // {table} is one of the three fixed table names, never a caller's value.
         std::string statement = sql::fill(
             std::string(R"(select * from {table} where date >= {start_date} and date <= {end_date})") +
                 factor_filter,
             {{"table", chosen->table}, {"start_date", sql::text(start_date)}, {"end_date", sql::text(end_date)}});
-        py::object result = client.attr("query")(statement);
+        py::object client = ns("clickhouse_connect")
+                                .attr("get_client")("host"_a = endpoints::database_host(),
+                                                    "port"_a = endpoints::clickhouse_port,
+                                                    "username"_a = endpoints::factors_user,
+                                                    "password"_a = endpoints::factors_password());
+        // The client serves this one query.
+        py::object result = closing(client, [&] { return client.attr("query")(statement); });
         py::object table = ns("pd").attr("DataFrame")(result.attr("result_set"),
                                                       "columns"_a = py::list(result.attr("column_names")));
         return py::object(record::ok_data(table));

@@ -1,4 +1,5 @@
 #include "account/endpoints.hpp"
+#include "common/closing.hpp"
 #include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
@@ -14,15 +15,6 @@ using namespace pybind11::literals;
 
 namespace {
 
-// Closes a connection on the way out of a failed statement; the statement's own error is the
-// one that is reported, so a failing close is passed over.
-void close_quietly(py::handle connection) {
-    try {
-        connection.attr("close")();
-    } catch (py::error_already_set&) {
-    }
-}
-
 // "%Y%m%d" to "%Y-%m-%d" by cutting, without checking the characters.
 py::object dashed(py::handle date) {
     auto cut = [&](py::ssize_t from, py::ssize_t to) { return py::object(date[py::slice(from, to, 1)]); };
@@ -35,24 +27,19 @@ py::object dashed(py::handle date) {
 py::object mysql_248(py::object sql) {
     py::object connection = ns("pymysql").attr("connect")(
         "host"_a = endpoints::database_host(), "port"_a = endpoints::mysql_port,
-        "user"_a = endpoints::mysql_user, "password"_a = endpoints::mysql_password,
+        "user"_a = endpoints::mysql_user, "password"_a = endpoints::mysql_password(),
         "database"_a = endpoints::mysql_database, "charset"_a = endpoints::mysql_charset);
-    py::object table;
-    try {
+    // The connection serves this one statement.
+    return closing(connection, [&] {
         py::object cursor = connection.attr("cursor")();
         cursor.attr("execute")(sql);
         py::list columns;
         for (py::handle column : cursor.attr("description")) columns.append(column[py::int_(0)]);
         py::list rows(cursor.attr("fetchall")());
-        table = ns("pd").attr("DataFrame")(rows, "columns"_a = columns);
+        py::object table = ns("pd").attr("DataFrame")(rows, "columns"_a = columns);
         cursor.attr("close")();
-    } catch (...) {
-        close_quietly(connection);
-        throw;
-    }
-    // The connection serves this one statement.
-    connection.attr("close")();
-    return table;
+        return table;
+    });
 }
 
 py::object post_trade_analysis(py::object self, py::object start_date, py::object end_date,
