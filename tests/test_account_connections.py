@@ -97,3 +97,83 @@ def test_replaced_library_names_are_heard_by_the_next_call(monkeypatch):
     account.fun_clickhouse_connect()
     assert [c[0] for c in second.calls] == ["get_client"]
     assert account.client is second
+
+
+@pytest.mark.parametrize("reconnect_fails", [False, True])
+def test_a_reconnect_closes_the_client_it_replaces(stack, monkeypatch, capsys, reconnect_fails):
+    account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
+    replaced, closed = account.client, []
+    replaced.close = lambda: closed.append(True)
+    if reconnect_fails:
+        monkeypatch.setenv("NORVANE_CLICKHOUSE_PASSWORD", "not-the-password")
+    account.fun_clickhouse_connect()
+    if reconnect_fails:  # the old client stays, open
+        assert (account.client, account.connect_tag, closed) == (replaced, 4003, [])
+    else:
+        assert account.client is not replaced and account.connect_tag == 0 and closed == [True]
+        assert account.fun_read_info()["code"] == 0
+
+
+ROTATED = {
+    "NORVANE_CLICKHOUSE_PASSWORD": "rotated-clickhouse",
+    "NORVANE_FACTORS_PASSWORD": "rotated-factors",
+    "NORVANE_REDIS_PROD_PASSWORD": "rotated-prod-redis",
+    "NORVANE_REDIS_TEST_PASSWORD": "rotated-test-redis",
+    "NORVANE_MYSQL_PASSWORD": "rotated-mysql",
+    "NORVANE_RISK_PASSWORD": "rotated-risk",
+}
+
+
+def passwords_in(calls):
+    return [kwargs["password"] for name, _, kwargs in (c for c in calls if len(c) == 3)]
+
+
+def test_every_password_is_read_from_the_environment_at_each_connection(monkeypatch):
+    for variable, value in ROTATED.items():
+        monkeypatch.setenv(variable, value)
+    recorder = Recorder()
+    monkeypatch.setattr(Norvane, "clickhouse_connect", recorder)
+    monkeypatch.setattr(Norvane, "redis", recorder)
+    Norvane.Norvane("88000001", "k", "u", "prod")
+    Norvane.Norvane("88000001", "k", "u", "test")
+    assert passwords_in(recorder.calls) == [
+        "rotated-clickhouse", "rotated-prod-redis", "rotated-test-redis",
+        "rotated-clickhouse", "rotated-test-redis", "rotated-test-redis"]
+
+    account, seen = Norvane.Norvane("88000001", "k", "u"), []
+
+    def remember(*args, **kwargs):
+        seen.append(kwargs.get("password", args[-1] if args else None))
+        raise ConnectionError("stop here")
+    monkeypatch.setattr(Norvane, "clickhouse_connect", types.SimpleNamespace(get_client=remember))
+    monkeypatch.setattr(Norvane, "pymysql", types.SimpleNamespace(connect=remember))
+    monkeypatch.setattr(Norvane, "query_trader_all_info", remember)
+    Norvane.Norvane.factors_value("net", "20250829", "20250829")
+    with pytest.raises(ConnectionError):
+        Norvane.Norvane.mysql_248("select 1")
+    with pytest.raises(ConnectionError):
+        account.fun_read_order()
+    assert seen == ["rotated-factors", "rotated-mysql", "rotated-risk"]
+
+
+def leak(*args, **kwargs):
+    raise ConnectionError("tried " + ", ".join(ROTATED.values()))
+
+
+@pytest.mark.parametrize("surface", ["printed line", "caught record", "history reader record"])
+def test_no_password_shows_in_a_printed_line_or_a_record(monkeypatch, capsys, surface):
+    for variable, value in ROTATED.items():
+        monkeypatch.setenv(variable, value)
+    monkeypatch.setattr(Norvane, "clickhouse_connect", types.SimpleNamespace(get_client=leak))
+    account = Norvane.Norvane.__new__(Norvane.Norvane)
+    account.client, account.login, account.connect_tag, account.account_id = None, 0, 0, "88000001"
+    if surface == "printed line":
+        account.fun_clickhouse_connect()
+        text = capsys.readouterr().out
+    elif surface == "caught record":
+        text = Norvane.Norvane.factors_value("net", "20250829", "20250829")["msg"]
+    else:
+        account.client = types.SimpleNamespace(query=leak)
+        text = account.fun_read_deal("20250801", "20250802")["msg"]
+    assert "tried ***, ***, ***, ***, ***, ***" in text
+    assert not any(password in text for password in ROTATED.values())

@@ -71,6 +71,15 @@ def test_stored_code_is_never_run(account, redis, tmp_path, method, hostile):
 
 
 @pytest.mark.parametrize("method", EVALUATING)
+def test_the_literal_reader_is_looked_up_in_the_module_at_each_call(account, redis, monkeypatch, method):
+    read = []
+    monkeypatch.setattr(Norvane, "_literal_eval", lambda text: read.append(text) or {"read": text})
+    store(redis, method, account.account_id, "{'stored': 1}")
+    assert call(account, method)["code"] == 0
+    assert read[-1] == "{'stored': 1}"
+
+
+@pytest.mark.parametrize("method", EVALUATING)
 @pytest.mark.parametrize("broken, errors", [
     ("{'a': 1", ("SyntaxError(",)),
     ("[" * 300 + "]" * 300, ("SyntaxError('too many nested parentheses'",)),

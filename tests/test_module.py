@@ -1,23 +1,75 @@
-"""Loading the module and the shape of the account class."""
+"""Loading the module, the shape of the account class, and a clean exit."""
 import inspect
+import os
+import re
 import subprocess
 import sys
+import textwrap
 import types
+from pathlib import Path
 
 import pytest
 
 import Norvane
 import Velmora
 
+REPO_ROOT = Path(__file__).resolve().parent.parent
+LIBRARIES = ["clickhouse_connect", "datetime", "pd", "json", "redis", "types", "warnings", "pymysql", "os"]
 
-def test_module_namespace_holds_the_libraries_in_import_order_then_the_class():
-    names = [n for n in vars(Norvane) if not n.startswith("__")]
-    libraries = ["clickhouse_connect", "datetime", "pd", "json", "redis", "types", "warnings",
-                 "pymysql", "os"]
-    assert names[:len(libraries)] == libraries
-    assert names[-1] == "Norvane"
+
+def test_public_namespace_is_the_libraries_in_import_order_the_risk_platform_names_and_the_class():
+    public = [n for n in vars(Norvane) if not n.startswith("_")]
+    assert public == LIBRARIES + list(Velmora.__all__) + ["Norvane"]
     assert Norvane.pd.__name__ == "pandas"
     assert not hasattr(Norvane, "__all__")
+
+
+def test_version_is_the_one_of_pyproject():
+    declared = re.search(r'^version = "(.+)"$', (REPO_ROOT / "pyproject.toml").read_text(), re.M)
+    assert Norvane.__version__ == declared.group(1)
+
+
+def python(code, *, path=(), check=False):
+    """Runs `code` in a fresh interpreter, with `path` in front of the module search path."""
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join([*map(str, path), str(REPO_ROOT)])}
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env,
+                          check=check)
+
+
+@pytest.mark.parametrize("package, body, last_line", [
+    ("redis", "raise RuntimeError('redis is broken here')", "RuntimeError: redis is broken here"),
+    ("pymysql", "import no_such_dependency", "ModuleNotFoundError: No module named 'no_such_dependency'"),
+    ("Velmora", "raise OSError(5, 'no licence file')", "OSError: [Errno 5] no licence file"),
+])
+def test_a_failing_import_aborts_the_load_with_its_own_error(tmp_path, package, body, last_line):
+    (tmp_path / f"{package}.py").write_text(body + "\n")
+    done = python("import Norvane", path=[tmp_path])
+    assert done.returncode == 1
+    assert done.stderr.splitlines()[-1] == last_line
+    assert "initialization failed" not in done.stderr
+
+
+def test_the_module_loads_once_the_failing_import_is_mended(tmp_path):
+    (tmp_path / "Velmora.py").write_text("raise OSError('not yet')\n")
+    done = python(textwrap.dedent(f"""
+        import sys
+        try:
+            import Norvane
+        except OSError:
+            sys.path.remove({str(tmp_path)!r})
+        import Norvane
+        print(Norvane.Norvane.unix_to_datetime(0))
+    """), path=[tmp_path])
+    assert (done.stdout, done.stderr, done.returncode) == ("1970-01-01\n", "", 0)
+
+
+def test_a_script_using_every_subsystem_exits_cleanly(stack):
+    # The account object, its connections and tables are still alive when the interpreter ends:
+    # nothing of the module may outlive the interpreter (a crash at exit on 3.12 and later).
+    done = subprocess.run([sys.executable, str(REPO_ROOT / "tests" / "clean_exit.py")],
+                          capture_output=True, text=True, env={**os.environ, "PYTHONPATH": str(REPO_ROOT)})
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout.endswith("clean exit check: 8 calls answered, login=0\n")
 
 
 def test_every_public_name_of_the_risk_platform_library_is_imported():

@@ -1,5 +1,6 @@
 """Research data against the local stack: the factor readers on ClickHouse, the trade database
 on MariaDB and the post-trade analysis."""
+import os
 import types
 import uuid
 
@@ -19,22 +20,31 @@ PL_COLUMNS = ["assetacc", "product_name", "commodity", "pl_l", "pl_s", "pl"]
 
 
 class RecordingConnect:
-    """Stands in for a library's connect function: remembers each call's keywords (in order) and
-    what it opened, optionally changing a keyword, and passes the call on to the real one."""
-    def __init__(self, real, **override):
-        self.real, self.override, self.calls, self.opened = real, override, [], []
+    """Stands in for a library's connect function: remembers each call's keywords (in order),
+    what it opened and which of those were closed, optionally changing a keyword, and passes the
+    call on to the real one. With `query_error`, every query of an opened client raises it."""
+    def __init__(self, real, query_error=None, **override):
+        self.real, self.override, self.query_error = real, override, query_error
+        self.calls, self.opened, self.closed = [], [], []
 
     def __call__(self, **kwargs):
         self.calls.append(list(kwargs.items()))
         opened = self.real(**{**kwargs, **self.override})
         self.opened.append(opened)
+        close = opened.close
+        opened.close = lambda: self.closed.append(opened) or close()
+        if self.query_error is not None:
+            opened.query = self.fail
         return opened
+
+    def fail(self, *args, **kwargs):
+        raise self.query_error
 
 
 @pytest.fixture
 def get_client(monkeypatch):
-    def install(**override):
-        recorder = RecordingConnect(Norvane.clickhouse_connect.get_client, **override)
+    def install(query_error=None, **override):
+        recorder = RecordingConnect(Norvane.clickhouse_connect.get_client, query_error, **override)
         monkeypatch.setattr(Norvane, "clickhouse_connect", types.SimpleNamespace(get_client=recorder))
         return recorder
     return install
@@ -104,6 +114,23 @@ class TestFactorReaders:
                     ("password", READER.password)]
         assert recorder.calls == [expected, expected]
         assert recorder.opened[0] is not recorder.opened[1]
+
+    @pytest.mark.parametrize("reader", READERS)
+    @pytest.mark.parametrize("failure", [None, RuntimeError("connection reset")])
+    def test_the_client_is_closed_when_the_call_ends(self, stack, get_client, reader, failure):
+        recorder = get_client(query_error=failure)
+        answer = READERS[reader]("net", "20250829", "20250829")
+        assert answer["code"] == (0 if failure is None else 1)
+        assert recorder.closed == recorder.opened and len(recorder.opened) == 1
+
+    def test_repeated_calls_leave_the_open_descriptors_unchanged(self, stack):
+        def open_descriptors():
+            return len(os.listdir("/proc/self/fd"))
+        Norvane.Norvane.factors_value("net", "20250829", "20250829")
+        before = open_descriptors()
+        for _ in range(300):
+            assert Norvane.Norvane.factors_value("net", "20250829", "20250829")["code"] == 0
+        assert open_descriptors() == before
 
     @pytest.mark.parametrize("reader", READERS)
     def test_the_read_account_refused_with_a_wrong_password(self, stack, get_client, reader):

@@ -14,7 +14,7 @@ namespace norvane::splitting {
 namespace {
 
 // The id column and the seven parameters, under the names the desk reads them by.
-constexpr const char* labels[] = {
+constexpr const char* parameter_names[] = {
     "拆单方式ID",         "报单价格",       "是否使用拆单",     "总时长（分钟）",
     "报单时间间隔（秒）", "撤单时长（秒）", "拆单单笔最大手数", "拆单单笔最小手数",
 };
@@ -57,7 +57,7 @@ py::object fun_search_split_mode(py::object self, py::object mode) {
         }
         py::object result = attr(self, "client").attr("query")(statement);
         rows::Options named;
-        named.column_names.assign(std::begin(labels), std::end(labels));
+        named.column_names.assign(std::begin(parameter_names), std::end(parameter_names));
         py::dict answer = record::ok("success", rows::row_dicts(result, named));
         answer["set_mode_info"] = change;
         return answer;
