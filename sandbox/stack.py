@@ -1,6 +1,7 @@
 """Starting, stopping and inspecting the whole local stack."""
 from __future__ import annotations
 
+import os
 import shutil
 import sys
 import urllib.request
@@ -15,6 +16,13 @@ SCHEMA_FILE = PACKAGE_DIR / "schema" / "clickhouse.sql"
 MARIADB_SCHEMA_FILE = PACKAGE_DIR / "schema" / "mariadb.sql"
 
 
+def service_python() -> str:
+    """The interpreter our own servers run under: $NORVANE_SANDBOX_PYTHON, else this one. Test
+    runs under other interpreters (./dev matrix) keep the servers in the default environment,
+    the one that has the ClickHouse engine installed."""
+    return os.environ.get("NORVANE_SANDBOX_PYTHON") or sys.executable
+
+
 @dataclass(frozen=True)
 class PythonService:
     """One of our own servers, run as `python -m <module> --host H --port P ...`."""
@@ -27,7 +35,7 @@ class PythonService:
     data_dir: str | None = None  # name of its data directory inside the state directory
 
     def args(self, state: Path) -> list[str]:
-        args = [sys.executable, "-m", self.module, "--host", self.host, "--port", str(self.port)]
+        args = [service_python(), "-m", self.module, "--host", self.host, "--port", str(self.port)]
         if self.data_dir is not None:
             args += ["--data", str(state / self.data_dir)]
         return args
