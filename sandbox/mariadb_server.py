@@ -16,7 +16,7 @@ from pathlib import Path
 import pymysql
 
 from .config import MYSQL_ADMIN, MYSQL_DATABASE, MYSQL_READER, Endpoints, MySQLAccount, SandboxError
-from .processes import log_tail, port_open, running_pid, spawn, terminate
+from .processes import log_tail, port_open, running_pid, service_environment, spawn, terminate
 
 NAME = "mariadb"
 DATA_DIR = "mariadb"  # name of its data directory inside the state directory
@@ -97,7 +97,8 @@ def _initialise(data_dir: Path, log_file: Path) -> None:
                                    f"--datadir={data_dir}", *_run_as(),
                                    "--auth-root-authentication-method=socket", "--skip-test-db",
                                    *_SERVER_OPTIONS],
-                                  stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                                  env=service_environment())
     if finished.returncode != 0:
         shutil.rmtree(data_dir, ignore_errors=True)
         raise SandboxError(f"mariadb-install-db failed for {data_dir}; last lines of {log_file}:\n"

@@ -52,12 +52,23 @@ def running_pid(pid_file: Path, marker: str) -> int | None:
     return pid
 
 
+# Settings that instrument the process under test (./dev sanitize, -X dev runs); the stack's
+# servers are not under test and run without them.
+_INSTRUMENTATION = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "PYTHONMALLOC",
+                    "PYTHONDEVMODE")
+
+
+def service_environment() -> dict[str, str]:
+    return {key: value for key, value in os.environ.items() if key not in _INSTRUMENTATION}
+
+
 def spawn(args: list[str], pid_file: Path, log_file: Path, cwd: Path) -> int:
     """Start `args` detached from our terminal and session; stdout and stderr go to `log_file`."""
     log_file.parent.mkdir(parents=True, exist_ok=True)
     with open(log_file, "ab") as log:
         process = subprocess.Popen(args, cwd=cwd, stdin=subprocess.DEVNULL, stdout=log,
-                                   stderr=subprocess.STDOUT, start_new_session=True)
+                                   stderr=subprocess.STDOUT, start_new_session=True,
+                                   env=service_environment())
     pid_file.write_text(f"{process.pid}\n")
     return process.pid
 

@@ -8,7 +8,7 @@ from pathlib import Path
 import redis
 
 from .config import RedisServer, SandboxError
-from .processes import log_tail, port_open, running_pid, terminate, wait_until
+from .processes import log_tail, port_open, running_pid, service_environment, terminate, wait_until
 
 
 def redis_executable() -> str:
@@ -50,7 +50,7 @@ def start(server: RedisServer, state: Path) -> bool:
             "--requirepass", server.password, "--daemonize", "yes",
             "--pidfile", str(pid_file), "--logfile", str(log_file), "--dir", str(data_dir),
             "--save", "60", "1", "--appendonly", "no"]
-    finished = subprocess.run(args, capture_output=True, text=True)
+    finished = subprocess.run(args, capture_output=True, text=True, env=service_environment())
     if finished.returncode != 0:
         raise SandboxError(f"{server.name} failed to start on {server.host}:{server.port}: "
                            f"{finished.stderr.strip() or finished.stdout.strip()}\n{log_tail(log_file)}")

@@ -49,6 +49,13 @@ def test_a_failing_import_aborts_the_load_with_its_own_error(tmp_path, package, 
     assert "initialization failed" not in done.stderr
 
 
+def test_what_a_library_warns_while_it_loads_stays_off_stderr(tmp_path):
+    # As a library deprecating the interpreter does on every import.
+    (tmp_path / "pymysql.py").write_text("import warnings\nwarnings.warn('this Python is old')\n")
+    done = python("import Norvane, pymysql; print(pymysql.__name__)", path=[tmp_path])
+    assert (done.stdout, done.stderr, done.returncode) == ("pymysql\n", "", 0)
+
+
 def test_the_module_loads_once_the_failing_import_is_mended(tmp_path):
     (tmp_path / "Velmora.py").write_text("raise OSError('not yet')\n")
     done = python(textwrap.dedent(f"""

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 
 #include "common/namespace.hpp"
@@ -184,8 +186,25 @@ bool is_missing(PyObject* value) {
 
 // ---- one conversion --------------------------------------------------------------------------
 
+// pandas 3 changed two answers of its JSON writer: a decimal is written as its text, and a time
+// stamp before 1970 with a fraction of a millisecond counts its milliseconds rounding down in a
+// column of time stamps, toward zero among other values (pandas 2: toward zero everywhere).
+// Those values are left to the installed pandas.
+struct Writer {
+    bool decimals_as_text = false;
+    bool rounding_by_column = false;
+};
+
+Writer installed_pandas_writer() {
+    std::string version = ns("pd").attr("__version__").cast<std::string>();
+    bool pandas_3 = std::atoi(version.c_str()) >= 3;
+    return Writer{pandas_3, pandas_3};
+}
+
 class Converter {
 public:
+    explicit Converter(Writer writer = installed_pandas_writer()) : writer_(writer) {}
+
     // A value of a column pandas keeps as it is (each value by its own kind), as a new reference.
     PyObject* plain(PyObject* value) {
         PyTypeObject* type = Py_TYPE(value);
@@ -195,9 +214,7 @@ public:
             writable_text(value);
             return new_ref(value);
         }
-        if (type == PyDateTimeAPI->DateTimeType) {
-            return checked(PyLong_FromLongLong(epoch_microseconds(value) / 1000));
-        }
+        if (type == PyDateTimeAPI->DateTimeType) return moment_milliseconds(value);
         if (type == PyDateTimeAPI->DateType) return date_milliseconds(value);
         if (type == PyDateTimeAPI->TimeType) {
             return checked(PyObject_CallMethod(value, "isoformat", nullptr));
@@ -216,6 +233,7 @@ public:
         }
         if (type == &PyDict_Type) return mapping(value);
         if (is_decimal(value)) {
+            if (writer_.decimals_as_text) throw LeftToPandas{};
             double number = PyFloat_AsDouble(value);
             if (number == -1.0 && PyErr_Occurred()) python_error();
             if (!std::isfinite(number)) throw LeftToPandas{};
@@ -258,6 +276,12 @@ public:
     }
 
 private:
+    PyObject* moment_milliseconds(PyObject* moment) {
+        std::int64_t micros = epoch_microseconds(moment);
+        if (writer_.rounding_by_column && micros % 1000 < 0) throw LeftToPandas{};
+        return checked(PyLong_FromLongLong(micros / 1000));
+    }
+
     PyObject* floating(PyObject* original, double number) {
         if (!std::isfinite(number)) return new_ref(Py_None);
         return written_float(original, number);
@@ -317,6 +341,7 @@ private:
         return is == 1;
     }
 
+    const Writer writer_;
     std::unordered_map<std::int64_t, py::object> day_milliseconds_;
     std::unordered_map<std::int64_t, py::object> day_texts_;
     py::object decimal_type_;

@@ -1,5 +1,6 @@
 #include "module/binding.hpp"
 
+#include <deque>
 #include <type_traits>
 
 namespace norvane::binding {
@@ -126,16 +127,34 @@ std::string docstring(const Signature& signature, const char* summary) {
     return text + ")\n--\n\n" + summary;
 }
 
+namespace {
+
+// What the interpreter reads of a builtin function for as long as the function lives, which may
+// be until the very end of the process. It holds no Python object, so plain static storage suits
+// it: its destructor, run after the interpreter has finalised, frees only C++ memory.
+struct Definition {
+    std::string name;
+    std::string doc;
+    PyMethodDef method{};
+};
+
+Definition& new_definition() {
+    static std::deque<Definition> definitions;  // a deque never moves what it holds
+    return definitions.emplace_back();
+}
+
+}  // namespace
+
 py::object make_function(const Signature& signature, const char* summary,
                          PyObject* (*call)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)) {
-    // The definition and its texts are referenced by the function object for the life of the
-    // process, so they are allocated once and never freed.
-    auto* doc = new std::string(docstring(signature, summary));
-    auto* definition = new PyMethodDef{signature.method.c_str(),
-                                       reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call)),
-                                       METH_FASTCALL | METH_KEYWORDS, doc->c_str()};
+    Definition& definition = new_definition();
+    definition.name = signature.method;
+    definition.doc = docstring(signature, summary);
+    definition.method = PyMethodDef{definition.name.c_str(),
+                                    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call)),
+                                    METH_FASTCALL | METH_KEYWORDS, definition.doc.c_str()};
     py::str module_name("Norvane");
-    PyObject* function = PyCFunction_NewEx(definition, nullptr, module_name.ptr());
+    PyObject* function = PyCFunction_NewEx(&definition.method, nullptr, module_name.ptr());
     if (function == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(function);
 }

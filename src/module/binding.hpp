@@ -91,8 +91,7 @@ struct Method {
     }
 };
 
-// The builtin function object for a method (docstring and method definition live for the
-// process).
+// The builtin function object for a method.
 py::object make_function(const Signature& signature, const char* summary,
                          PyObject* (*call)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*));
 

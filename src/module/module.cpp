@@ -56,11 +56,31 @@ py::object account_class() {
     return type("Norvane", py::make_tuple(object), namespace_);
 }
 
+// Runs `imports` with every warning ignored, and the warning filters as they were afterwards:
+// what the libraries warn about while they load (a deprecated interpreter, say) would otherwise
+// reach the script's stderr on every run, just before the module switches warnings off.
+template <class Imports>
+void quietly(Imports&& imports) {
+    py::object warnings = py::module_::import("warnings");
+    py::object saved = warnings.attr("catch_warnings")();
+    saved.attr("__enter__")();
+    try {
+        warnings.attr("simplefilter")("ignore");
+        imports();
+    } catch (...) {
+        saved.attr("__exit__")(py::none(), py::none(), py::none());
+        throw;
+    }
+    saved.attr("__exit__")(py::none(), py::none(), py::none());
+}
+
 void load(py::module_ m) {
     m.attr("__version__") = NORVANE_VERSION;
     norvane::bind_namespace(m);
-    import_libraries(m);
-    import_risk_platform(m);
+    quietly([&] {
+        import_libraries(m);
+        import_risk_platform(m);
+    });
     m.attr("warnings").attr("filterwarnings")("ignore");
     m.attr("Norvane") = account_class();
 }
