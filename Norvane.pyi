@@ -1,6 +1,8 @@
 """Account object of the futures desk: one per trading account."""
 from typing import Any
 
+__version__: str
+
 class Norvane:
     env: Any
     login: int

@@ -81,25 +81,31 @@ def pytest_summary(output: str) -> dict[str, int]:
 
 
 def run_suite(python: Path, env: dict[str, str], log: Path, python_options: list[str],
-              pytest_args: list[str]) -> dict[str, int]:
+              pytest_args: list[str]) -> tuple[dict[str, int], str]:
+    """The suite's counts and everything it wrote. Output is captured at the level of sys only,
+    so what the runtimes write to the stderr descriptor during a test reaches the log."""
     begin = time.monotonic()
     done = subprocess.run([python, *python_options, "-m", "pytest", "-q", "-p", "no:cacheprovider",
-                           *pytest_args], cwd=REPO, env=env, capture_output=True, text=True)
+                           "--capture=sys", *pytest_args], cwd=REPO, env=env, capture_output=True, text=True)
     log.write_text(done.stdout + done.stderr)
     counts = pytest_summary(done.stdout)
     counts["exit"] = done.returncode
     counts["seconds"] = round(time.monotonic() - begin)
-    return counts
+    return counts, done.stdout + done.stderr
 
 
-def sanitizer_reports() -> list[str]:
-    """Every report the runtimes wrote, one text each."""
+REPORT_START = re.compile(r"(?m)^(?===\d+==ERROR|\S+:\d+:\d+: runtime error)")
+
+
+def sanitizer_reports(output: str) -> list[str]:
+    """Every report the runtimes wrote, one text each: AddressSanitizer's and LeakSanitizer's in
+    the report files, UndefinedBehaviorSanitizer's on the processes' stderr."""
+    texts = [path.read_text(errors="replace") for path in sorted(REPORTS.glob("*"))] + [output]
     reports = []
-    for path in sorted(REPORTS.glob("*")):
-        text = path.read_text(errors="replace")
+    for text in texts:
         # ASan and LSan reports begin with "==PID==ERROR"; UBSan's with "file:line:col: runtime error".
-        parts = re.split(r"(?m)^(?===\d+==ERROR|\S+:\d+:\d+: runtime error)", text)
-        reports += [part for part in parts if part.strip()]
+        starts = [match.start() for match in REPORT_START.finditer(text)] + [len(text)]
+        reports += [text[begin:end] for begin, end in zip(starts, starts[1:])]
     return reports
 
 
@@ -112,7 +118,9 @@ def sanitizers(pytest_args: list[str]) -> bool:
     REPORTS.mkdir(parents=True)
     env = test_environment()
     env.update({
-        "LD_PRELOAD": runtime("libasan.so"),
+        # The C++ runtime too: the sanitizer finds the real __cxa_throw only in libraries loaded
+        # with it, and the interpreter itself is not a C++ program.
+        "LD_PRELOAD": f"{runtime('libasan.so')} {runtime('libstdc++.so')}",
         "PYTHONMALLOC": "malloc",
         "ASAN_OPTIONS": ":".join([
             f"log_path={REPORTS / 'asan'}", "halt_on_error=0", "detect_leaks=1",
@@ -120,12 +128,12 @@ def sanitizers(pytest_args: list[str]) -> bool:
             # annotated, and it catches its stack overflows itself.
             "detect_container_overflow=0", "detect_stack_use_after_return=0"]),
         "LSAN_OPTIONS": f"suppressions={SUPPRESSIONS}:print_suppressions=0",
-        "UBSAN_OPTIONS": f"log_path={REPORTS / 'ubsan'}:print_stacktrace=1:halt_on_error=0",
+        "UBSAN_OPTIONS": "print_stacktrace=1:halt_on_error=0",
     })
     print("sanitize: running the tests under AddressSanitizer and UndefinedBehaviorSanitizer "
           "(log: .sanitize/tests.log)", flush=True)
-    counts = run_suite(VENV_PYTHON, env, WORK / "tests.log", [], pytest_args)
-    reports = sanitizer_reports()
+    counts, output = run_suite(VENV_PYTHON, env, WORK / "tests.log", [], pytest_args)
+    reports = sanitizer_reports(output)
     ours = [report for report in reports if OUR_FRAME.search(report)]
     print(f"sanitize: {counts.get('passed', 0)} passed, {counts.get('failed', 0)} failed, "
           f"{counts.get('skipped', 0)} skipped in {counts['seconds']} s; {len(reports)} sanitizer "
@@ -140,7 +148,7 @@ def debug_malloc(pytest_args: list[str]) -> bool:
     env["PYTHONMALLOC"] = "debug"
     print("sanitize: running the tests with PYTHONMALLOC=debug python -X dev "
           "(log: .sanitize/debug-malloc.log)", flush=True)
-    counts = run_suite(Path(sys.executable), env, WORK / "debug-malloc.log", ["-X", "dev"], pytest_args)
+    counts, _ = run_suite(Path(sys.executable), env, WORK / "debug-malloc.log", ["-X", "dev"], pytest_args)
     print(f"sanitize: {counts.get('passed', 0)} passed, {counts.get('failed', 0)} failed, "
           f"{counts.get('skipped', 0)} skipped in {counts['seconds']} s under the debug allocator")
     return counts["exit"] == 0
