@@ -1,10 +1,12 @@
 """Account administration against the local stack: the trading flag switch in the account
 register, the risk configuration reader, and Unix time stamps as dates."""
 import time
+import uuid
 
 import pytest
 
 import Norvane
+from hostile import HostileInt
 from sandbox.seed import DEMO
 
 OPEN_END = "2500-12-31 00:00:00"
@@ -144,6 +146,17 @@ class TestTradingFlag:
         # Not atomic: the close stays done and the account has no open row until repaired.
         [row] = register_rows(clickhouse_writer, acct.account_id)
         assert (row[4], row[8]) == ("T", "2025-08-29 09:30:00")
+
+    def test_an_account_id_held_as_a_number_is_written_by_its_value(
+            self, stack, register, clock, clickhouse_writer):
+        number = 88 * 10**10 + uuid.uuid4().int % 10**10
+        register(str(number), "key")
+        clock("2025-08-29 09:30:00")
+        acct = Norvane.Norvane(HostileInt(number), "key", "test_user")
+        acct.client = RecordingClient(acct.client)
+        acct.fun_update_sts(False)
+        assert [sql.count(f"'{number}'") for _, sql in acct.client.calls] == [1, 1, 1]
+        assert [row[4] for row in register_rows(clickhouse_writer, number)] == ["T", "F"]
 
     def test_refused_object_writes_nothing(self, account, clickhouse_writer):
         acct = account()

@@ -1,10 +1,14 @@
 """Trading signals on the local stack: upload, replication, reading, deletion and the signal hash."""
+import decimal
 import json
 
+import numpy as np
 import pandas as pd
 import pytest
+import redis as redis_library
 
 import Norvane
+from hostile import HostileFloat, HostileInt
 from sandbox.clients import redis_client
 
 DAY = "20991203"
@@ -400,4 +404,138 @@ def test_signal_methods_refuse_an_unusable_object(call):
     trader = recording_account(log)
     trader.login = 4003
     assert call(trader) == {"code": 1, "msg": "类初始化失败"}
+    assert log.calls == []
+
+
+# ---- nothing half-written -----------------------------------------------------------------------
+
+def day_state(trader):
+    """Everything the day holds for the account and its copy account: rows and hash fields."""
+    def rows(account_id):
+        return sorted(clickhouse_rows(account_id), key=repr)
+    copy_id = trader.copy_account_id
+    return rows(trader.account_id), rows(copy_id), hash_of(trader.account_id), hash_of(copy_id)
+
+
+def clickhouse_rows(account_id):
+    from sandbox.clients import clickhouse_client
+    client = clickhouse_client()
+    try:
+        return client.query("select contract, position, signal_date, delete_tag, update_time"
+                            f" from factors.t_order_dtl where account_id = '{account_id}'").result_set
+    finally:
+        client.close()
+
+
+@pytest.mark.parametrize("bad_row, error", [
+    ({"signal_date": "\ud800"}, UnicodeEncodeError),       # no UTF-8 form: the statement
+    ({"contract": "k\udfff"}, UnicodeEncodeError),          # the hash field and the statement
+    ({"signal_date": decimal.Decimal("1")}, TypeError),     # no JSON form: the hash record
+], ids=["surrogate signal_date", "surrogate contract", "decimal signal_date"])
+def test_a_value_that_cannot_be_written_in_a_later_row_writes_nothing(account, bad_row, error):
+    trader = account(copy=True)
+    trader.fun_update_signal(signals(["k1", "k2"]), use_redis=True)
+    before, remembered = day_state(trader), trader.update_df
+    revised = signals(["k1", "k3"], signal_date=["ok", "ok"]).astype(object)
+    for column, value in bad_row.items():
+        revised.at[1, column] = value
+    with pytest.raises(error):
+        trader.fun_update_signal(revised, use_redis=True)
+    assert day_state(trader) == before
+    assert trader.update_df is remembered
+
+
+class FailingCopyRedis:
+    """The copy-account Redis, down: every command fails as a lost connection does."""
+
+    def __getattr__(self, name):
+        def fail(*args, **kwargs):
+            raise redis_library.ConnectionError("Connection refused")
+        return fail
+
+
+class FailingCopyInserts:
+    """The account's client, except that the copy account's second INSERT fails."""
+
+    def __init__(self, client, copy_id):
+        self.client, self.copy_id, self.inserts = client, copy_id, 0
+
+    def query(self, *args, **kwargs):
+        return self.client.query(*args, **kwargs)
+
+    def command(self, statement):
+        if statement.startswith("INSERT") and f"'{self.copy_id}'" in statement:
+            self.inserts += 1
+            if self.inserts == 2:
+                raise ConnectionError("connection to the database lost")
+        return self.client.command(statement)
+
+
+@pytest.mark.parametrize("failure", ["copy Redis down", "copy insert fails"])
+def test_an_upload_whose_copy_failed_is_stored_again_in_full(account, stored, failure):
+    trader = account(copy=True)
+    copy_id, copy_redis, client = trader.copy_account_id, trader.copy_redis_conn, trader.client
+    if failure == "copy Redis down":
+        trader.copy_redis_conn = FailingCopyRedis()
+    else:
+        trader.client = FailingCopyInserts(client, copy_id)
+    table = signals(["k1", "k2"])
+    with pytest.raises((ConnectionError, redis_library.ConnectionError)):
+        trader.fun_update_signal(table, use_redis=True)
+    assert trader.update_df.empty  # not remembered: the repeat is not "unchanged"
+
+    trader.copy_redis_conn, trader.client = copy_redis, client
+    repeat = trader.fun_update_signal(table, use_redis=True)
+    assert repeat["msg"] == "输入2, 有效2 " + stamp_of(repeat)
+    live = [row for row in stored(copy_id, "contract, delete_tag, update_time") if row[1] is None]
+    assert live == [("k1", None, stamp_of(repeat)), ("k2", None, stamp_of(repeat))]
+    assert [row["contract"] for row in trader.fun_read_signal(DAY, DAY)["data"]] == ["k1", "k2"]
+    assert set(hash_of(copy_id)) == {f"{copy_id}_k1", f"{copy_id}_k2"}
+    assert trader.fun_update_signal(table, use_redis=True)["msg"].startswith("和上次一致")
+
+
+def test_numbers_are_written_from_their_value(account, stored):
+    trader = account(copy=True)
+    table = signals(["k1", "k2"]).astype(object)
+    table["position"] = [HostileInt(7), HostileFloat(2.5)]
+    table["feature"] = [HostileInt(1), HostileInt(0)]
+    trader.fun_update_signal(table, use_redis=True)
+    expected = [("k1", 7.0, 1, None), ("k2", 2.5, 0, None)]
+    assert stored(trader.account_id) == expected and stored(trader.copy_account_id) == expected
+    assert {k: (r["position"], r["feature"]) for k, r in hash_of(trader.account_id).items()} == \
+        {f"{trader.account_id}_k1": (7, 1), f"{trader.account_id}_k2": (2.5, 0)}
+
+    # A contract list holding such an integer matches contract '7' of the day, nothing else.
+    other = account()
+    other.fun_update_signal(signals(["zz"], day="20991204"))
+    answer = trader.fun_delete_signal(DAY, "call_auction", "", [HostileInt(7)])
+    assert answer["msg"].startswith("删除0 ")
+    assert stored(other.account_id, "contract, delete_tag") == [("zz", None)]
+    assert [row[3] for row in stored(trader.account_id)] == [None, None]
+
+
+@pytest.mark.parametrize("day", [20991203, 20991203.0, np.int64(20991203), np.float64(20991203.0)],
+                         ids=["int", "float", "numpy int", "numpy float"])
+def test_a_numeric_trading_day_is_one_text_everywhere(account, stored, day):
+    trader = account(copy=True)
+    trader.fun_update_signal(signals(["k1", "k2"], day=day), use_redis=True)
+    second = trader.fun_update_signal(signals(["k1"], day=day, position=[9.0]), use_redis=True)
+    for account_id in (trader.account_id, trader.copy_account_id):
+        assert stored(account_id, "trading_day, contract, position, delete_tag") == [
+            (DAY, "k1", 1.0, 2), (DAY, "k1", 9.0, None), (DAY, "k2", 2.0, 2)]
+        assert set(hash_of(account_id)) == {f"{account_id}_k1"}
+        assert hash_of(account_id)[f"{account_id}_k1"]["trading_day"] == DAY
+    assert trader.fun_delete_signal(day, "call_auction", "", None)["msg"].startswith("删除1 ")
+    assert second["code"] == 0
+
+
+@pytest.mark.parametrize("call", [
+    lambda t: t.fun_delete_signal(DAY, "call\ud800"),
+    lambda t: t.fun_delete_signal(DAY, "call_auction", "", ["k\ud800"]),
+    lambda t: t.fun_update_signal(signals(["k\ud800"])),
+], ids=["delete, order type", "delete, contract", "upload, contract"])
+def test_text_without_a_utf8_form_is_a_unicode_encode_error(call):
+    log = Recorder(count=1)
+    with pytest.raises(UnicodeEncodeError, match="surrogates not allowed"):
+        call(recording_account(log))
     assert log.calls == []

@@ -7,6 +7,7 @@ import uuid
 import pytest
 
 import Norvane
+from hostile import HostileFloat, HostileInt
 
 LABELS = ["拆单方式ID", "报单价格", "是否使用拆单", "总时长（分钟）", "报单时间间隔（秒）",
           "撤单时长（秒）", "拆单单笔最大手数", "拆单单笔最小手数"]
@@ -296,6 +297,23 @@ class TestTwapUpload:
         calls.clear()
         d.account.fun_update_TWAP_info({"commodity": ["ag"], "if_twap": [1], "time_gap": [30], "volume": [5]})
         assert calls[0][1].endswith(f" values ('AG', 1, 30, 5, '{d.id}', '2025-08-29 09:30:00');")
+
+    def test_numbers_are_written_from_their_value(self, desk, clock):
+        d = desk()
+        clock("2025-08-29 09:30:00")
+        calls = []
+        d.account.client = Recorder(d.account.client, calls)
+        d.account.fun_update_TWAP_info({"commodity": ["ag"], "if_twap": [HostileInt(1)],
+                                        "time_gap": [HostileFloat(2.5)], "volume": [HostileInt(5)]})
+        assert calls[0][1].endswith(f" values ('AG', 1, 2.5, 5, '{d.id}', '2025-08-29 09:30:00');")
+
+    def test_a_row_that_cannot_be_written_stops_the_upload_before_its_first_insert(
+            self, desk, clickhouse_writer):
+        d = desk()
+        with pytest.raises(UnicodeEncodeError):
+            d.account.fun_update_TWAP_info({"commodity": ["cu", "z\ud800"], "if_twap": [1, 1],
+                                            "time_gap": [1, 1], "volume": [1, 1]})
+        assert self.stored(clickhouse_writer, d.id) == []
 
     @pytest.mark.parametrize("given, msg", [
         ({}, "输入数据缺少 commodity 列输入数据缺少 if_twap 列输入数据缺少 time_gap 列输入数据缺少 volume 列"),

@@ -1,4 +1,5 @@
 #include "account/endpoints.hpp"
+#include "common/text.hpp"
 
 #include "common/namespace.hpp"
 
@@ -9,7 +10,7 @@ using namespace pybind11::literals;
 namespace {
 
 std::string configured(const char* variable, const char* fallback) {
-    return ns("os").attr("environ").attr("get")(variable, fallback).cast<std::string>();
+    return str_of(ns("os").attr("environ").attr("get")(variable, fallback));
 }
 
 struct Password {

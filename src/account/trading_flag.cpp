@@ -4,9 +4,11 @@
 #include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
+#include "common/text.hpp"
 #include "common/truth.hpp"
 
 #include <string>
+#include <vector>
 
 namespace norvane::account {
 
@@ -41,32 +43,34 @@ and account_id = {account_id} and acquire_info_key = {acquire_key})",
                                                          {"account_id", account_id},
                                                          {"acquire_key", sql::text(attr(self, "acquire_key"))}}));
 
-    // Closes every open row of the account, whatever its key; rows inserted below stay open.
-    client.attr("command")(sql::fill(R"(ALTER TABLE factors.t_account_info UPDATE zip_enddate = {currenttime}
-WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')",
-                                     {{"currenttime", now}, {"account_id", account_id}}));
-
+    // The new rows' statements are built before anything is written, so a value that cannot be
+    // written leaves the account's rows as they were.
     const char* letter = truthy(trade_flag) ? "T" : "F";
     py::list columns(current.attr("column_names"));
     py::ssize_t flag_column = -1;
     for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(columns.size()); ++i) {
-        if (py::str(columns[i]).cast<std::string>() == "trade_flag") flag_column = i;
+        if (str_of(columns[i]) == "trade_flag") flag_column = i;
     }
     columns.append("zip_begindate");
     columns.append("zip_enddate");
     std::string column_list = sql::column_list(columns);
-
+    std::vector<py::str> inserts;
     for (py::handle row : current.attr("result_set")) {
         py::list values(py::reinterpret_borrow<py::object>(row));
         if (flag_column >= 0) values[flag_column] = py::str(letter);
         values.append(py::str(currenttime));
         values.append(py::str(open_end));
-        client.attr("command")(sql::fill(
-            R"(INSERT into factors.t_account_info ({column_list}) values ({value_list});)",
-            {{"column_list", column_list}, {"value_list", sql::list(values)}}));
+        inserts.emplace_back(sql::fill(R"(INSERT into factors.t_account_info ({column_list}) values ({value_list});)",
+                                       {{"column_list", column_list}, {"value_list", sql::list(values)}}));
     }
 
-    std::string account_text = py::str(attr(self, "account_id")).cast<std::string>();
+    // Closes every open row of the account, whatever its key; rows inserted below stay open.
+    client.attr("command")(sql::fill(R"(ALTER TABLE factors.t_account_info UPDATE zip_enddate = {currenttime}
+WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')",
+                                     {{"currenttime", now}, {"account_id", account_id}}));
+    for (const py::str& statement : inserts) client.attr("command")(statement);
+
+    std::string account_text = str_of(attr(self, "account_id"));
     return record::ok(" 资金账号 " + account_text + " trade flag is " + letter + "  " + currenttime + " ");
 }
 

@@ -1,4 +1,5 @@
 #include "common/clock.hpp"
+#include "common/text.hpp"
 
 #include "common/namespace.hpp"
 
@@ -7,7 +8,7 @@ namespace norvane::clock {
 py::object now() { return ns("datetime").attr("datetime").attr("now")(); }
 
 std::string now_text(const char* format) {
-    return now().attr("strftime")(format).cast<std::string>();
+    return utf8(now().attr("strftime")(format));
 }
 
 std::string call_stamp() { return now_text("%Y-%m-%d %H:%M:%S.%f").substr(0, 26); }

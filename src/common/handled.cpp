@@ -1,4 +1,5 @@
 #include "common/handled.hpp"
+#include "common/text.hpp"
 
 #include <new>
 #include <string>
@@ -32,7 +33,7 @@ py::object caught_exception(std::exception_ptr error) {
 }
 
 std::string error_text(py::handle exception) {
-    return endpoints::without_passwords(py::repr(exception).cast<std::string>());
+    return endpoints::without_passwords(utf8(py::repr(exception)));
 }
 
 py::dict caught_record(py::handle exception) { return record::failed(py::str(error_text(exception))); }

@@ -1,6 +1,11 @@
 #pragma once
-// Python arithmetic on objects, with the interpreter's own rules (ints, floats, pandas columns).
+// Numbers taken by their value. A number reaches statements, keys and records only through its
+// value, never through the object's own __str__, __repr__ or __format__: an int subclass or a
+// numpy scalar whose text says something else is written as the number it holds.
 #include <pybind11/pybind11.h>
+
+#include <optional>
+#include <string>
 
 namespace norvane {
 namespace py = pybind11;
@@ -11,5 +16,21 @@ inline py::object plus(py::handle a, py::handle b) {
     if (sum == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(sum);
 }
+
+struct Number {
+    enum Kind { truth, integer, floating } kind;
+    std::string digits;  // "1"/"0" for truth values, decimal digits, or the float's shortest repr
+    double value = 0;    // floating only
+};
+
+// The value as a number: bool, int (subclasses included), float (subclasses included) and
+// numpy's truth, integer and floating scalars; nothing for any other value.
+std::optional<Number> number(py::handle value);
+
+// The shortest text that reads back as the same double (the interpreter's float repr).
+std::string number_text(double value);
+
+// The value as a plain bool, int or float when it is a number (see `number`), else the value.
+py::object exact_number(py::handle value);
 
 }  // namespace norvane

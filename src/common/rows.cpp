@@ -1,4 +1,5 @@
 #include "common/rows.hpp"
+#include "common/text.hpp"
 
 #include <Python.h>
 #include <datetime.h>
@@ -196,7 +197,7 @@ struct Writer {
 };
 
 Writer installed_pandas_writer() {
-    std::string version = ns("pd").attr("__version__").cast<std::string>();
+    std::string version = str_of(ns("pd").attr("__version__"));
     bool pandas_3 = std::atoi(version.c_str()) >= 3;
     return Writer{pandas_3, pandas_3};
 }
@@ -405,7 +406,7 @@ py::list direct(py::handle result_set, py::handle names, const Options& options)
     }
     for (const std::string& column : options.date_text_columns) {
         std::size_t c = 0;
-        while (c < width && keys[c].cast<std::string>() != column) ++c;
+        while (c < width && utf8(keys[c]) != column) ++c;
         if (c == width) throw py::key_error(column);
         treatment[c] = Treatment::text;
     }

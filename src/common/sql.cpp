@@ -1,14 +1,17 @@
 #include "common/sql.hpp"
 
 #include "common/namespace.hpp"
+#include "common/number.hpp"
+#include "common/text.hpp"
 
 #include <cmath>
 #include <stdexcept>
 
 namespace norvane::sql {
 
-std::string text(py::handle value) {
-    std::string raw = py::str(value).cast<std::string>();
+namespace {
+
+std::string quoted(const std::string& raw) {
     std::string quoted;
     quoted.reserve(raw.size() + 2);
     quoted += '\'';
@@ -20,21 +23,10 @@ std::string text(py::handle value) {
     return quoted;
 }
 
-namespace {
-
-// numpy's integer and floating scalars are not Python ints, but report their kind on `dtype`.
-char numpy_kind(py::handle value) {
-    if (!py::hasattr(value, "dtype") || !py::hasattr(value, "item")) return 0;
-    py::object kind = value.attr("dtype").attr("kind");
-    std::string k = py::str(kind).cast<std::string>();
-    return k.size() == 1 ? k[0] : 0;
-}
-
 std::string float_literal(double number) {
     if (std::isnan(number)) return "NULL";
     if (std::isinf(number)) return number > 0 ? "inf" : "-inf";
-    // Python's repr is the shortest text that reads back as the same double.
-    std::string digits = py::repr(py::float_(number)).cast<std::string>();
+    std::string digits = number_text(number);
     if (digits.find('.') == std::string::npos) {
         size_t exponent = digits.find('e');
         digits.insert(exponent == std::string::npos ? digits.size() : exponent, ".0");
@@ -44,18 +36,20 @@ std::string float_literal(double number) {
 
 }  // namespace
 
+std::string text(py::handle value) {
+    if (PyUnicode_Check(value.ptr())) return quoted(utf8(value));
+    if (auto numeric = number(value)) {
+        if (numeric->kind == Number::truth) return quoted(numeric->digits == "1" ? "True" : "False");
+        return quoted(numeric->digits);
+    }
+    return quoted(str_of(value));
+}
+
 std::string literal(py::handle value) {
     if (PyUnicode_Check(value.ptr())) return text(value);
     if (value.is_none()) return "NULL";
-    if (PyBool_Check(value.ptr())) return value.ptr() == Py_True ? "1" : "0";
-    if (PyLong_Check(value.ptr())) return py::str(value).cast<std::string>();
-    if (PyFloat_Check(value.ptr())) return float_literal(PyFloat_AsDouble(value.ptr()));
-    switch (numpy_kind(value)) {
-        case 'b': return literal(value.attr("item")());
-        case 'i':
-        case 'u': return py::str(value.attr("item")()).cast<std::string>();
-        case 'f': return float_literal(py::cast<double>(value.attr("item")()));
-        default: break;
+    if (auto numeric = number(value)) {
+        return numeric->kind == Number::floating ? float_literal(numeric->value) : numeric->digits;
     }
     // pandas' missing-value markers (NaT, NA) are not texts either.
     if (ns("pd").attr("isna")(value).ptr() == Py_True) return "NULL";
@@ -77,7 +71,7 @@ std::string column_list(py::handle names) {
     std::string joined;
     for (py::handle name : names) {
         if (!joined.empty()) joined += ", ";
-        joined += "\"" + py::str(name).cast<std::string>() + "\"";
+        joined += "\"" + str_of(name) + "\"";
     }
     return joined;
 }

@@ -12,8 +12,9 @@
 namespace norvane::sql {
 namespace py = pybind11;
 
-// The value's text (str of it: a str unchanged, a number in decimal digits) as a quoted string
-// literal, with backslashes and single quotes escaped. For templates that quote whatever they get.
+// The value's text as a quoted string literal, with backslashes and single quotes escaped: a str
+// by its own characters, a number by its value (common/number; a truth value as True or False),
+// anything else as str() of it. For templates that quote whatever they get.
 std::string text(py::handle value);
 
 // The value written by its type: None and NaN as NULL, integers (and truth values) as decimal

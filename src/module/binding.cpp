@@ -1,5 +1,7 @@
 #include "module/binding.hpp"
 
+#include "common/text.hpp"
+
 #include <deque>
 #include <type_traits>
 
@@ -79,7 +81,7 @@ std::vector<py::object> bind_arguments(const Signature& signature, PyObject* con
                 slot = i + offset;
             }
         }
-        std::string name = py::reinterpret_borrow<py::str>(keyword).cast<std::string>();
+        std::string name = utf8(keyword);
         if (slot == slots) {
             type_error(signature.method + "() got an unexpected keyword argument '" + name + "'");
         }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/handled.hpp"
+#include "common/text.hpp"
 #include "common/namespace.hpp"
 #include "module/methods.hpp"
 
@@ -38,7 +39,7 @@ void import_risk_platform(py::module_& m) {
         return;
     }
     for (auto [name, value] : py::reinterpret_borrow<py::dict>(risk_platform.attr("__dict__"))) {
-        std::string text = name.cast<std::string>();
+        std::string text = norvane::str_of(name);
         if (text.empty() || text[0] != '_') m.attr(name) = value;
     }
 }

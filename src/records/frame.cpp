@@ -1,4 +1,5 @@
 #include "records/frame.hpp"
+#include "common/text.hpp"
 
 #include "account/endpoints.hpp"
 #include "common/guard.hpp"
@@ -16,7 +17,7 @@ namespace {
 // "%Y%m%d" to "%Y-%m-%d"; a text that names no day raises the parser's error.
 std::string query_date(py::handle date) {
     py::object day = ns("datetime").attr("datetime").attr("strptime")(date, "%Y%m%d");
-    return day.attr("strftime")("%Y-%m-%d").cast<std::string>();
+    return utf8(day.attr("strftime")("%Y-%m-%d"));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "signals/signals.hpp"
+#include "signals/storage.hpp"
+#include "common/text.hpp"
 
 namespace norvane::signals {
 
@@ -29,27 +31,27 @@ py::object fun_delete_signal(py::object self, py::object trading_day, py::object
     }
     const std::string stamp = clock::call_stamp();
     std::initializer_list<std::pair<std::string_view, std::string>> values = {
-        {"trading_day", sql::text(trading_day)},
+        {"trading_day", sql::text(trading_day_text(trading_day))},
         {"trade_time", sql::text(trade_time)},
         {"order_typ", sql::text(order_typ)},
         {"account_id", sql::text(attr(self, "account_id"))},
         {"user_id", sql::text(attr(self, "user_id"))},
         {"stamp", sql::text(py::str(stamp))},
         {"contract_clause", contract_clause(contract)}};
-
-    py::object client = attr(self, "client");
-    std::string count_query = sql::fill(R"(select count(*) n
+    // Both statements are built before the first is sent.
+    py::str count_query(sql::fill(R"(select count(*) n
                             from factors.t_order_dtl 
                             where trading_day={trading_day} and trade_time == {trade_time} 
                             and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause} )",
-                                        values);
-    py::object count = client.attr("query")(count_query).attr("result_set")[py::int_(0)][py::int_(0)];
-    if (count > py::int_(0)) {
-        client.attr("command")(sql::fill(R"(ALTER TABLE factors.t_order_dtl UPDATE update_id = {user_id}, update_time = {stamp}, delete_tag = 1 WHERE trading_day={trading_day} 
+                                  values));
+    py::str mark_deleted(sql::fill(R"(ALTER TABLE factors.t_order_dtl UPDATE update_id = {user_id}, update_time = {stamp}, delete_tag = 1 WHERE trading_day={trading_day} 
             and trade_time == {trade_time} and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause})",
-                                         values));
-    }
-    return record::ok("删除" + py::str(count).cast<std::string>() + " " + stamp);
+                                   values));
+
+    py::object client = attr(self, "client");
+    py::object count = client.attr("query")(count_query).attr("result_set")[py::int_(0)][py::int_(0)];
+    if (count > py::int_(0)) client.attr("command")(mark_deleted);
+    return record::ok("删除" + str_of(count) + " " + stamp);
 }
 
 }  // namespace norvane::signals

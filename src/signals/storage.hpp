@@ -2,21 +2,24 @@
 // Signal storage: the day's signal hash in Redis and the signal table factors.t_order_dtl.
 // A normalised signal table has 13 columns: the eight input columns, then account_id, user_id,
 // create_time, update_time and data_source.
+//
+// One run of the storage procedure is built first and written after: every hash record's JSON
+// text and every statement, each value converted and encoded. A value that cannot be written
+// (a text without a UTF-8 form, a value JSON cannot encode) therefore raises before the first
+// write, and the day is never left half-written by it.
 #include <pybind11/pybind11.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace norvane::signals {
 namespace py = pybind11;
 
-// The trading day of a normalised table (all rows share it), as text for keys and statements.
-py::object trading_day_of(py::handle table);
-
-// Writes every row's hash record into the day's hash on `redis`. Unless `continuous_holding`,
-// writes a second pass with the stored feature and deletes the account's fields of the day that
-// the table no longer holds.
-void write_signal_hash(py::handle table, py::handle account_id, py::handle redis,
-                       bool continuous_holding);
+// The one text of a trading day: the hash key, the stored trading_day and the statements' day.
+// A text as it is; a whole number (20991203, 20991203.0, numpy's too) as its digits; any other
+// number by its value; anything else as str() of it.
+py::str trading_day_text(py::handle day);
 
 // How a retire statement treats the retired rows' update_time.
 enum class RetireForm {
@@ -24,12 +27,32 @@ enum class RetireForm {
     copy,    // the copy account: update_time stays as it was
 };
 
-// Retires every live row of the account and day. A mutation touches only rows that exist when it
-// is issued, so it must come before the new rows are inserted.
-void retire_live_signals(py::handle client, py::handle trading_day, py::handle account_id,
-                         RetireForm form, const std::string& stamp);
+// Everything one run sends for one account, in the order it is sent.
+struct SignalWrites {
+    py::str day;                    // the hash key
+    std::string owner;              // the account id's text: its fields begin with it and "_"
+    py::object redis;               // the hash's connection; None: the hash is not written
+    std::vector<py::str> fields;    // one per row: account id, "_", contract
+    std::vector<py::str> marked;    // first pass, feature + 20 (none with continuous holding)
+    std::vector<py::str> records;   // the records as stored
+    bool remove_stale = false;      // the stale-field cleanup after the passes
+    std::optional<py::str> retire;  // the day's live rows retired (none with continuous holding)
+    std::vector<py::str> inserts;   // one INSERT per row
+};
 
-// One INSERT statement per row, in row order.
-void insert_signals(py::handle client, py::handle table);
+// Builds the writes that store `table` under `account_id` (every row's account_id is written as
+// that id). `redis` None: no hash. The retire statement comes in `form`, with `stamp` as the
+// retired rows' update_time in the upload form.
+SignalWrites build_signal_writes(py::handle table, py::handle account_id, py::handle redis,
+                                 bool continuous_holding, RetireForm form, const std::string& stamp);
+
+// Sends the writes: the hash passes and the stale-field cleanup, then the retire statement (a
+// mutation touches only rows that exist when it is issued, so it precedes the inserts), then the
+// inserts in row order.
+void write_signals(py::handle client, const SignalWrites& writes);
+
+// The copy account's writes of an upload (its hash on the copy-account Redis, always written;
+// the copy form of the retire statement).
+SignalWrites build_copy_writes(py::handle self, py::handle table, bool continuous_holding);
 
 }  // namespace norvane::signals

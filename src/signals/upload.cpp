@@ -119,17 +119,20 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
             "intraday_trading/before_close, trade_time 须为 D/N/空, feature 须为 0/1");
     }
 
-    py::object account_id = attr(self, "account_id");
-    py::object client = attr(self, "client");
-    py::object day = trading_day_of(table);
-    if (to_redis) write_signal_hash(table, account_id, attr(self, "redis_conn"), continuous);
-    if (!continuous) retire_live_signals(client, day, account_id, RetireForm::upload, stamp);
-    insert_signals(client, table);
-    // Remembered only once its rows are stored: a failed upload repeated through the same object
-    // is stored, not answered as unchanged.
-    set_attr(self, "update_df", comparison);
+    // Every write of the upload is built before the first one goes out, the copy account's
+    // included (fun_replicate_save builds those again when its turn comes), so a value that
+    // cannot be written leaves the day untouched.
+    py::object redis = to_redis ? attr(self, "redis_conn") : py::none();
+    SignalWrites own = build_signal_writes(table, attr(self, "account_id"), redis, continuous,
+                                           RetireForm::upload, stamp);
+    if (truthy(attr(self, "if_copy"))) build_copy_writes(self, table, continuous);
+
+    write_signals(attr(self, "client"), own);
     attr(self, "fun_replicate_save")(py::arg("tmp_mat") = table,
                                      py::arg("continuous_holding") = continuous_holding);
+    // Remembered only once every write has gone out, the copy account's included: an upload
+    // that failed anywhere, repeated through the same object, is stored again in full.
+    set_attr(self, "update_df", comparison);
     return record::ok(counts_text(input_count, valid_count, stamp));
 }
 

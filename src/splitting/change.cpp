@@ -1,6 +1,7 @@
 #include <string>
 
 #include "common/clock.hpp"
+#include "common/text.hpp"
 #include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
@@ -36,7 +37,7 @@ where account_id like '4321%' and account_id = {mode})",
 // The record text is made before either write, so a mode that cannot be recorded writes nothing.
 std::string record_change(py::handle self, py::handle mode, py::handle effective_hour) {
     py::object now = clock::now();
-    std::string ts = now.attr("strftime")(clock::seconds).cast<std::string>();
+    std::string ts = utf8(now.attr("strftime")(clock::seconds));
     std::string record_text = split_mode_text(now, effective_hour, mode);
     attr(self, "client").attr("command")(sql::fill(log_change, {
         {"account_id", sql::text(attr(self, "account_id"))},
@@ -60,12 +61,12 @@ py::object fun_set_split_mode(py::object self, py::object mode, py::object effec
         return record::rejected("effective_hour 范围 0-24 ");
     }
     return handled([&]() -> py::object {
-        std::string mode_text = py::str(mode).cast<std::string>();
+        std::string mode_text = str_of(mode);
         if (!is_split_mode(self, mode)) return record::rejected("mode " + mode_text + " 不在可选项目中");
         if (auto silent = silent_redis(attr(self, "redis_conn"))) return *silent;
         std::string ts = record_change(self, mode, effective_hour);
         return record::ok("success. start_time: " + ts +
-                          ", effective_hour: " + py::str(effective_hour).cast<std::string>() +
+                          ", effective_hour: " + str_of(effective_hour) +
                           ", split_mode: " + mode_text + " ");
     });
 }

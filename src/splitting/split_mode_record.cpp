@@ -1,4 +1,5 @@
 #include "splitting/split_mode_record.hpp"
+#include "common/text.hpp"
 
 #include <cctype>
 #include <string_view>
@@ -31,10 +32,10 @@ std::string hours_text(py::handle hours) {
 // A mode id stands between single quotes as it is, so it can hold neither a quote nor a
 // backslash nor a line break.
 std::string mode_text(py::handle mode) {
-    std::string text = py::str(mode).cast<std::string>();
+    std::string text = str_of(mode);
     for (unsigned char c : text) {
         if (c == '\'' || c == '\\' || c < 0x20) {
-            throw py::value_error("mode id " + py::repr(mode).cast<std::string>() +
+            throw py::value_error("mode id " + utf8(py::repr(mode)) +
                                   " cannot be written in a split-mode record");
         }
     }
@@ -42,7 +43,7 @@ std::string mode_text(py::handle mode) {
 }
 
 [[noreturn]] void not_a_record(const std::string& text) {
-    throw py::value_error("not a split-mode record: " + py::repr(py::str(text)).cast<std::string>());
+    throw py::value_error("not a split-mode record: " + utf8(py::repr(py::str(text))));
 }
 
 // Reads the record text left to right; every deviation from the written form is refused.
@@ -145,7 +146,7 @@ py::dict parse_split_mode(py::handle text) {
         PyErr_Format(PyExc_TypeError, "split-mode record must be str, not %s", Py_TYPE(text.ptr())->tp_name);
         throw py::error_already_set();
     }
-    RecordReader reader(text.cast<std::string>());
+    RecordReader reader(utf8(text));
     reader.expect(ts_opening);
     std::vector<std::string> parts{reader.digits()};
     while (reader.take(", ")) parts.push_back(reader.digits());

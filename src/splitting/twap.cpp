@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "common/clock.hpp"
 #include "common/guard.hpp"
@@ -24,8 +25,8 @@ py::object compared(py::handle left, py::handle right, int op) {
 
 }  // namespace
 
-// No outer handler: an input the table library or a comparison rejects, or a failing insert,
-// reaches the caller; rows inserted before it stay.
+// No outer handler: an input the table library or a comparison rejects, a value that cannot be
+// written, or a failing insert reaches the caller; rows inserted before a failing insert stay.
 py::object fun_update_TWAP_info(py::object self, py::object input_data) {
     if (auto refused = guard(self)) return *refused;
     py::object table = ns("pd").attr("DataFrame")(input_data);
@@ -59,12 +60,16 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
     std::string update_time = clock::now_text(clock::seconds);
     settings = settings.attr("assign")(py::arg("update_time") = py::str(update_time));
 
+    // Every statement is built before the first is sent: a value that cannot be written leaves
+    // the table untouched.
     std::string column_list = sql::column_list(settings.attr("columns"));
+    std::vector<py::str> inserts;
     for (py::handle row : settings.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
-        attr(self, "client").attr("command")(sql::fill(
-            R"(INSERT into factors.TWAP_config ({columns}) values ({values});)",
-            {{"columns", column_list}, {"values", sql::list(row)}}));
+        inserts.emplace_back(sql::fill(R"(INSERT into factors.TWAP_config ({columns}) values ({values});)",
+                                       {{"columns", column_list}, {"values", sql::list(row)}}));
     }
+    py::object command = attr(self, "client").attr("command");
+    for (const py::str& statement : inserts) command(statement);
     return record::ok("更新" + std::to_string(given) + ", " + update_time);
 }
 

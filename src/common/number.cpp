@@ -1,0 +1,73 @@
+#include "common/number.hpp"
+
+#include "common/text.hpp"
+
+namespace norvane {
+
+namespace {
+
+// numpy's scalars are not Python ints or floats (float64 aside), but report their kind on
+// `dtype`: 'b' truth value, 'i' and 'u' integer, 'f' floating.
+char numpy_kind(py::handle value) {
+    if (!py::hasattr(value, "dtype")) return 0;
+    py::object kind = py::getattr(value.attr("dtype"), "kind", py::none());
+    if (!PyUnicode_Check(kind.ptr())) return 0;
+    std::string k = utf8(kind);
+    return k.size() == 1 ? k[0] : 0;
+}
+
+// int.__repr__ of an int or an int subclass: the digits of its value.
+std::string integer_digits(py::handle integer) {
+    PyObject* digits = PyLong_Type.tp_repr(integer.ptr());
+    if (digits == nullptr) throw py::error_already_set();
+    return utf8(py::reinterpret_steal<py::str>(digits));
+}
+
+}  // namespace
+
+std::string number_text(double value) { return utf8(py::repr(py::float_(value))); }
+
+std::optional<Number> number(py::handle value) {
+    PyObject* object = value.ptr();
+    if (PyBool_Check(object)) return Number{Number::truth, object == Py_True ? "1" : "0"};
+    if (PyLong_Check(object)) return Number{Number::integer, integer_digits(value)};
+    if (PyFloat_Check(object)) {
+        double stored = PyFloat_AS_DOUBLE(object);
+        return Number{Number::floating, number_text(stored), stored};
+    }
+    switch (numpy_kind(value)) {
+        case 'b': {
+            int truth = PyObject_IsTrue(object);
+            if (truth < 0) throw py::error_already_set();
+            return Number{Number::truth, truth ? "1" : "0"};
+        }
+        case 'i':
+        case 'u': {
+            PyObject* integer = PyNumber_Index(object);
+            if (integer == nullptr) throw py::error_already_set();
+            return Number{Number::integer, integer_digits(py::reinterpret_steal<py::object>(integer))};
+        }
+        case 'f': {
+            double stored = PyFloat_AsDouble(object);
+            if (stored == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+            return Number{Number::floating, number_text(stored), stored};
+        }
+        default: return std::nullopt;
+    }
+}
+
+py::object exact_number(py::handle value) {
+    std::optional<Number> numeric = number(value);
+    if (!numeric) return py::reinterpret_borrow<py::object>(value);
+    switch (numeric->kind) {
+        case Number::truth: return py::bool_(numeric->digits == "1");
+        case Number::integer: {
+            PyObject* integer = PyLong_FromString(numeric->digits.c_str(), nullptr, 10);
+            if (integer == nullptr) throw py::error_already_set();
+            return py::reinterpret_steal<py::object>(integer);
+        }
+        default: return py::float_(numeric->value);
+    }
+}
+
+}  // namespace norvane

@@ -1,0 +1,23 @@
+#pragma once
+// Python text as the UTF-8 bytes statements, keys and messages are made of. A text without a
+// UTF-8 form (a lone surrogate such as "\ud800") raises the interpreter's own UnicodeEncodeError,
+// which names the character and its position, rather than a bare cast error.
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace norvane {
+namespace py = pybind11;
+
+// The characters of a str (a subclass's own characters, whatever its __str__ says).
+inline std::string utf8(py::handle text) {
+    Py_ssize_t size = 0;
+    const char* bytes = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (bytes == nullptr) throw py::error_already_set();
+    return std::string(bytes, static_cast<std::size_t>(size));
+}
+
+// str() of any value, as UTF-8.
+inline std::string str_of(py::handle value) { return utf8(py::str(value)); }
+
+}  // namespace norvane
