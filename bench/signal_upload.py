@@ -13,7 +13,7 @@ import uuid
 import pandas as pd
 
 import Norvane
-from sandbox.clients import clickhouse_client
+from norvane_sandbox.clients import clickhouse_client
 
 
 class Timed:

@@ -5,7 +5,7 @@ Run it through `./dev demo`, which starts and seeds the stack first.
 import pandas as pd
 
 import Norvane
-from sandbox.seed import DEMO
+from norvane_sandbox.seed import DEMO
 
 SIGNAL_DAY = "20991230"  # a day of the demo's own; seeding the stack clears the signal table
 

@@ -7,7 +7,7 @@ Run by the test suite (tests/test_module.py) and by `./dev matrix` under each in
 the repository root on PYTHONPATH and the stack running and seeded.
 """
 import Norvane
-from sandbox.seed import DEMO
+from norvane_sandbox.seed import DEMO
 
 account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"], "test")
 first_day, last_day = DEMO["signal_days"][0], DEMO["signal_days"][-1]

@@ -1,6 +1,6 @@
-"""Fixtures shared by the account tests. The local stack and its clients come from
-sandbox.testing (`stack`, `clickhouse_writer`); here: register and link rows under ids of the
-test's own, and a settable clock."""
+"""Fixtures shared by the account tests. The local stack and its clients come from the
+norvane-sandbox pytest plugin (`stack`, `clickhouse_writer`, `outage`, ...); here: register and
+link rows under ids of the test's own, the risk platform library, and a settable clock."""
 from __future__ import annotations
 
 import datetime as real_datetime
@@ -9,9 +9,7 @@ import uuid
 
 import pytest
 
-from sandbox.clients import redis_client
-
-pytest_plugins = ["sandbox.testing"]
+from norvane_sandbox.clients import redis_client
 
 OPEN_END = "2500-12-31 00:00:00"
 
@@ -22,6 +20,12 @@ def redis(stack):
     connection = redis_client("redis-test", stack)
     yield connection
     connection.close()
+
+
+@pytest.fixture(scope="session")
+def velmora():
+    import Velmora
+    return Velmora
 
 
 @pytest.fixture

@@ -7,7 +7,7 @@ import pytest
 
 import Norvane
 from hostile import HostileInt
-from sandbox.seed import DEMO
+from norvane_sandbox.seed import DEMO
 
 OPEN_END = "2500-12-31 00:00:00"
 BAD_FLAG = {"code": 2, "msg": "必填字段未定义/格式有误, 请修改后重新执行"}

@@ -4,8 +4,8 @@ import types
 import pytest
 
 import Norvane
-import sandbox
-from sandbox.seed import DEMO
+import norvane_sandbox as sandbox
+from norvane_sandbox.seed import DEMO
 
 def host(variable):
     """The address the module should read for `variable`: the stack's own endpoints."""

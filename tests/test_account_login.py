@@ -7,7 +7,7 @@ import pytest
 import redis as redis_library
 
 import Norvane
-from sandbox.seed import DEMO
+from norvane_sandbox.seed import DEMO
 
 CONNECTED = "{'code': 0, 'msg': 'connect to database'}"
 LOGGED_IN = "----------连接数据库成功, 可进行查询， 当前版本更新于20250829----------"

@@ -151,7 +151,7 @@ def test_a_refused_object_touches_nothing(account, method, args):
 
 
 def test_the_seeded_real_account_reads_its_live_keys(stack):
-    from sandbox.seed import DEMO
+    from norvane_sandbox.seed import DEMO
     account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
     assert account.fun_redis_position()["data"]["rb2510"] == {"long": 3, "short": 0}
     assert [deal["trade_id"] for deal in account.fun_redis_deal(DEMO["deals_key"].split("_")[1])["data"]] == \

@@ -8,8 +8,8 @@ from pathlib import Path
 import pytest
 
 import Norvane
-import sandbox
-from sandbox.seed import DEMO
+import norvane_sandbox as sandbox
+from norvane_sandbox.seed import DEMO
 
 READERS = ["fun_read_order", "fun_read_deal", "fun_read_position", "fun_read_equity"]
 HISTORY = READERS[:3]

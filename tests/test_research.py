@@ -9,8 +9,8 @@ import pymysql
 import pytest
 
 import Norvane
-from sandbox.config import READER
-from sandbox.seed import DEMO
+from norvane_sandbox.config import READER
+from norvane_sandbox.seed import DEMO
 
 BAD_ARGUMENTS = {"code": 1, "msg": "typ 枚举值 {'value'，'weight'}; start_date, end_date -- '20240904' "}
 BAD_INPUT = {"code": 2, "msg": "必填字段未定义/格式有误, 请修改后重新执行"}

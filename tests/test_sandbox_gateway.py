@@ -3,6 +3,7 @@ import base64
 import datetime
 import http.client
 import inspect
+import time
 import uuid
 from urllib.parse import urlencode
 
@@ -10,8 +11,8 @@ import clickhouse_connect
 import pytest
 from clickhouse_connect.driver.exceptions import DatabaseError
 
-from sandbox import READER, WRITER
-from sandbox.clients import clickhouse_client
+from norvane_sandbox import READER, WRITER
+from norvane_sandbox.clients import clickhouse_client
 
 ROW_TYPES = "d Date, t DateTime, n Nullable(String), f Float64, s String, i Int64"
 ROWS = [
@@ -154,9 +155,77 @@ def test_url_settings_apply_to_one_request_only(stack, params, sql, applied, def
     assert http_call(stack, sql.encode(), connection=conn)[2] == default
 
 
-def test_set_statement_does_not_outlive_its_request(clickhouse_writer):
-    clickhouse_writer.command("SET max_result_rows = 1, result_overflow_mode = 'break'")
-    assert len(clickhouse_writer.query("SELECT number FROM numbers(3)").result_rows) == 3
+def test_set_and_temporary_tables_last_for_their_session_only(stack):
+    first, other = clickhouse_client(WRITER, stack), clickhouse_client(WRITER, stack)
+    first.command("SET max_result_rows = 1, result_overflow_mode = 'break'")
+    first.command("CREATE TEMPORARY TABLE scratch (a Int8)")
+    first.command("INSERT INTO scratch VALUES (1), (2)")
+    assert len(first.query("SELECT number FROM numbers(3) SETTINGS max_block_size = 1").result_rows) == 1
+    assert first.query("SELECT count() FROM scratch").result_rows == [(2,)]
+    assert len(other.query("SELECT number FROM numbers(3)").result_rows) == 3
+    with pytest.raises(DatabaseError, match="UNKNOWN_TABLE"):
+        other.command("SELECT count() FROM scratch")
+    assert http_call(stack, b"SELECT count() FROM scratch")[0] == 404
+    first.close()
+    other.close()
+
+
+def test_url_settings_apply_to_one_request_of_a_session(stack):
+    session = {"session_id": f"s-{uuid.uuid4()}"}
+    sql = b"SELECT getSetting('max_result_rows'), currentDatabase()"
+    assert http_call(stack, sql, params={**session, "max_result_rows": "7", "database": "factors"})[2] == b"7\tfactors\n"
+    assert http_call(stack, sql, params=session)[2] == b"0\tdefault\n"
+
+
+def test_session_refusals(stack):
+    status, headers, _ = http_call(stack, b"SELECT 1", params={"session_id": f"s-{uuid.uuid4()}",
+                                                                "session_check": "1"})
+    assert (status, headers["X-ClickHouse-Exception-Code"]) == (404, "372")
+    session = {"session_id": f"s-{uuid.uuid4()}"}
+    assert http_call(stack, b"SELECT 1", params=session)[0] == 200
+    status, headers, _ = http_call(stack, b"SELECT 1", params=session, user=READER.user, password=READER.password)
+    assert headers["X-ClickHouse-Exception-Code"] == "373"
+
+
+def test_time_zones_of_columns_reach_the_client(clickhouse_writer):
+    sql = "SELECT toDateTime('2025-08-29 21:03:16', 'Asia/Shanghai') AS t, toDateTime('2025-08-29 13:03:16') AS u"
+    shanghai = datetime.timezone(datetime.timedelta(hours=8))
+    local, utc = clickhouse_writer.query(sql).result_rows[0]
+    assert local.tzinfo is not None and local.astimezone(shanghai).replace(tzinfo=None) == \
+        datetime.datetime(2025, 8, 29, 21, 3, 16)
+    assert utc == datetime.datetime(2025, 8, 29, 13, 3, 16) and local.timestamp() == \
+        utc.replace(tzinfo=datetime.timezone.utc).timestamp()
+    frame = clickhouse_writer.query_df(sql)
+    assert str(frame["t"].dt.tz) == "Asia/Shanghai" and frame["t"].dt.hour.tolist() == [21]
+
+
+def test_an_error_inside_a_streamed_result_reaches_the_stream_reader(clickhouse_writer):
+    sql = "SELECT throwIf(number = 5, 'boom') AS x, number FROM numbers(10) SETTINGS max_block_size = 1"
+    with pytest.raises(Exception, match="395"):
+        with clickhouse_writer.query_row_block_stream(sql) as stream:
+            for _ in stream:
+                pass
+    assert clickhouse_writer.command("SELECT 1") == 1  # the client and the gateway go on
+
+
+def test_a_query_its_client_gave_up_on_stops_holding_the_engine(stack):
+    impatient = clickhouse_client(WRITER, stack, send_receive_timeout=1)
+    slow = ("SELECT sleepEachRow(0.2), number FROM numbers(50)"
+            " SETTINGS max_block_size = 1, function_sleep_max_microseconds_per_block = 0")
+    with pytest.raises(Exception, match="(?i)timed? ?out"):
+        impatient.query(slow)
+    gave_up = time.monotonic()
+    other = clickhouse_client(WRITER, stack)
+    assert other.command("SELECT 42") == 42
+    # Run to its end, the query would hold the engine about 9 s more.
+    assert time.monotonic() - gave_up < 5
+    impatient.close()
+    other.close()
+
+
+def test_compress_parameter_is_refused(stack):
+    status, headers, body = http_call(stack, b"SELECT 1", params={"compress": "1"})
+    assert (status, headers["X-ClickHouse-Exception-Code"]) == (501, "48") and b"compress=1" in body
 
 
 def test_query_parameter_joined_with_body(stack):

@@ -3,10 +3,10 @@ seeded trade database."""
 import pymysql
 import pytest
 
-import sandbox
-from sandbox.clients import mysql_client
-from sandbox.config import MYSQL_READER, MySQLAccount, state_dir
-from sandbox.seed import DEMO, mariadb_seed_files
+import norvane_sandbox as sandbox
+from norvane_sandbox.clients import mysql_client
+from norvane_sandbox.config import MYSQL_READER, MySQLAccount, state_dir
+from norvane_sandbox.seed import DEMO, mariadb_seed_files
 
 
 def rows(connection, sql):

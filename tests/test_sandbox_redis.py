@@ -6,9 +6,9 @@ import redis
 from redis.backoff import NoBackoff
 from redis.retry import Retry
 
-from sandbox.clients import redis_client
-from sandbox.config import REDIS_PROD_PASSWORD, REDIS_TEST_PASSWORD
-from sandbox.seed import DEMO
+from norvane_sandbox.clients import redis_client
+from norvane_sandbox.config import REDIS_PROD_PASSWORD, REDIS_TEST_PASSWORD
+from norvane_sandbox.seed import DEMO
 
 SERVERS = ["redis-test", "redis-prod", "redis-prod67", "redis-prod65"]
 

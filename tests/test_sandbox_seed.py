@@ -1,8 +1,8 @@
 """The demo data: what readers rely on is present, and seeding twice gives the same data."""
 import pytest
 
-import sandbox
-from sandbox.seed import DEMO, clickhouse_seed_files
+import norvane_sandbox as sandbox
+from norvane_sandbox.seed import DEMO, clickhouse_seed_files
 
 OPEN = DEMO["open_zip_enddate"]
 

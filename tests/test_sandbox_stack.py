@@ -1,21 +1,21 @@
 """Starting and stopping the stack: configuration, the CLI, persistence across restarts."""
+import os
 import subprocess
 import sys
 import uuid
 
 import pytest
 
-import sandbox
-from sandbox import SandboxError, endpoints
-from sandbox.clients import clickhouse_client, mysql_client, redis_client
-from sandbox.config import REPO_ROOT
-from sandbox.processes import port_open
-from sandbox.redis_servers import redis_executable
+import norvane_sandbox as sandbox
+from norvane_sandbox import SandboxError, endpoints
+from norvane_sandbox.clients import clickhouse_client, mysql_client, redis_client
+from norvane_sandbox.processes import port_open
+from norvane_sandbox.redis_servers import redis_executable
 
 
-def cli(*args):
-    return subprocess.run([sys.executable, "-m", "sandbox", *args], cwd=REPO_ROOT,
-                          capture_output=True, text=True, timeout=120)
+def cli(*args, **environment):
+    return subprocess.run([sys.executable, "-m", "norvane_sandbox", *args], capture_output=True, text=True,
+                          timeout=120, env={**os.environ, **environment})
 
 
 @pytest.mark.parametrize("value", ["10.0.0.5", "192.168.1.20", "8.8.8.8", "localhost", "::1", "127.0.0"])
@@ -43,6 +43,29 @@ def test_missing_redis_server_is_a_clear_error(monkeypatch):
     monkeypatch.setenv("PATH", "/nonexistent")
     with pytest.raises(SandboxError, match="redis-server was not found on PATH"):
         redis_executable()
+    with pytest.raises(SandboxError, match=r"missing Debian packages: redis-server; install them with "
+                                           r"`sudo apt-get install redis-server`"):
+        sandbox.stack.missing_programs()
+
+
+def test_an_address_in_use_is_one_line_naming_service_and_address(stack, tmp_path):
+    # Another state directory: the running stack's servers are not this stack's.
+    started = cli("start", NORVANE_SANDBOX_DIR=str(tmp_path))
+    assert started.returncode == 1
+    lines = started.stderr.strip().splitlines()
+    assert len(lines) == 1 and lines[0].startswith(
+        f"norvane-sandbox start: redis-test: {stack.redis_test_host}:6379 is already in use by a process")
+
+
+def test_status_tells_a_paused_service(stack):
+    sandbox.stack.pause("risk")
+    try:
+        status = cli("status")
+        assert status.returncode == 3 and "risk-simulator" in status.stdout
+        assert [line for line in status.stdout.splitlines() if "paused" in line][0].startswith("risk-simulator")
+    finally:
+        sandbox.stack.resume("risk")
+    assert cli("status").returncode == 0
 
 
 def test_reset_refuses_a_directory_it_did_not_write(monkeypatch, tmp_path):
@@ -57,7 +80,7 @@ def test_cli_start_is_idempotent(stack):
     started = cli("start")
     assert started.returncode == 0 and "stack already running" in started.stdout
     status = cli("status")
-    assert status.returncode == 0 and status.stdout.count("running (pid") == 7
+    assert status.returncode == 0 and status.stdout.count("answering (pid") == 7
 
 
 def test_data_survives_stop_and_start(stack):

@@ -3,7 +3,7 @@ import socket
 
 import pytest
 
-from sandbox.seed import DEMO
+from norvane_sandbox.seed import DEMO
 
 
 def ask(velmora, where, uid=DEMO["risk_uid"], pwd=DEMO["risk_password"], port=None):

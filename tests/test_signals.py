@@ -9,7 +9,7 @@ import redis as redis_library
 
 import Norvane
 from hostile import HostileFloat, HostileInt
-from sandbox.clients import redis_client
+from norvane_sandbox.clients import redis_client
 
 DAY = "20991203"
 WRONG_FORMAT = {"code": 2, "msg": "必填字段未定义/格式有误, 请修改后重新执行"}
@@ -418,7 +418,7 @@ def day_state(trader):
 
 
 def clickhouse_rows(account_id):
-    from sandbox.clients import clickhouse_client
+    from norvane_sandbox.clients import clickhouse_client
     client = clickhouse_client()
     try:
         return client.query("select contract, position, signal_date, delete_tag, update_time"

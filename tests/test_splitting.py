@@ -336,7 +336,7 @@ class TestTwapUpload:
 
 
 def test_the_seeded_real_account_runs_its_own_parameters_after_its_change_expired(stack):
-    from sandbox.seed import DEMO
+    from norvane_sandbox.seed import DEMO
     account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
     assert account.redis_conn.hget("split_mode", DEMO["real_account"]).startswith(
         "{'ts': datetime.datetime(2025, 8, 29, 9, 0, 0, 215634)")

@@ -116,13 +116,16 @@ def build_wheel(leg: Leg, log: Path) -> Path:
 
 
 def install(leg: Leg, wheel: Path, log: Path) -> None:
-    """The module with its dependencies, the risk platform stand-in and the test runner."""
+    """The module with its dependencies, the risk platform stand-in, the test runner and the
+    local stack's package for its pytest plugin and clients (without the engine: the stack's
+    servers run from the default environment)."""
     pinned = ["-c", OLDEST_CONSTRAINTS] if leg.dependencies == "oldest" else []
     steps = [
         [leg.venv_python, *PIP, "install", "--upgrade", "--upgrade-strategy", "eager", *pinned,
          wheel, "./velmora", "pytest"],
         # The wheel just built, even where one of the same version is installed.
         [leg.venv_python, *PIP, "install", "--force-reinstall", "--no-deps", wheel],
+        [leg.venv_python, *PIP, "install", "--no-deps", "./sandbox"],
     ]
     for step in steps:
         if run(step, log).returncode != 0:
@@ -187,10 +190,10 @@ def choose_legs(arguments: argparse.Namespace) -> tuple[list[Leg], list[str]]:
 
 def start_stack() -> bool:
     """Starts and seeds the stack from this environment; True when this run started it."""
-    was_running = subprocess.run([sys.executable, "-m", "sandbox", "status"], cwd=REPO,
+    was_running = subprocess.run([sys.executable, "-m", "norvane_sandbox", "status"], cwd=REPO,
                                  capture_output=True).returncode == 0
     for command in (["start"], ["seed"]):
-        subprocess.run([sys.executable, "-m", "sandbox", *command], cwd=REPO, check=True,
+        subprocess.run([sys.executable, "-m", "norvane_sandbox", *command], cwd=REPO, check=True,
                        stdout=subprocess.DEVNULL)
     return not was_running
 
@@ -242,7 +245,7 @@ def main() -> int:
             leg.seconds = time.monotonic() - begin
     finally:
         if started:
-            subprocess.run([sys.executable, "-m", "sandbox", "stop"], cwd=REPO, stdout=subprocess.DEVNULL)
+            subprocess.run([sys.executable, "-m", "norvane_sandbox", "stop"], cwd=REPO, stdout=subprocess.DEVNULL)
     print()
     print(table(legs))
     for leg in legs:

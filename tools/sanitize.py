@@ -59,6 +59,8 @@ def build(log: Path) -> None:
     wheel = next(wheels.glob("*.whl"))
     step([VENV_PYTHON, *PIP, "install", *pinned, wheel], log)
     step([VENV_PYTHON, *PIP, "install", "--force-reinstall", "--no-deps", wheel], log)
+    # The local stack's plugin and clients; its servers run from the default environment.
+    step([VENV_PYTHON, *PIP, "install", "--no-deps", "./sandbox"], log)
 
 
 def runtime(name: str) -> str:

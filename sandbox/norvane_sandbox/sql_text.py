@@ -79,9 +79,9 @@ def _check_single_statement(sql: str) -> None:
             after_semicolon = True
 
 
-def _output_format(sql: str) -> str | None:
-    """Name following the last top-level FORMAT keyword that ends the statement."""
-    found: str | None = None
+def _format_clause(sql: str) -> tuple[Token, Token] | None:
+    """The last top-level `FORMAT name` that ends the statement (before `;` or SETTINGS)."""
+    found = None
     depth = 0
     items = list(tokens(sql))
     for index, token in enumerate(items):
@@ -93,8 +93,21 @@ def _output_format(sql: str) -> str | None:
             name = items[index + 1]
             rest = items[index + 2:]
             if name.kind == "word" and (not rest or rest[0].text == ";" or rest[0].keyword == "SETTINGS"):
-                found = name.text
+                found = (token, name)
     return found
+
+
+def _output_format(sql: str) -> str | None:
+    clause = _format_clause(sql)
+    return clause[1].text if clause else None
+
+
+def without_format(sql: str) -> str:
+    """`sql` without its FORMAT clause or trailing semicolon, to be used as a subquery."""
+    clause = _format_clause(sql)
+    if clause is not None:
+        sql = sql[:clause[0].start] + sql[clause[1].end:]
+    return sql.strip().rstrip(";").strip()
 
 
 def _insert_data_split(sql: str) -> tuple[int, str, int] | None:

@@ -11,7 +11,6 @@ import os
 from dataclasses import dataclass
 from pathlib import Path
 
-REPO_ROOT = Path(__file__).resolve().parent.parent
 PACKAGE_DIR = Path(__file__).resolve().parent
 
 CLICKHOUSE_PORT = 23875
@@ -145,6 +144,10 @@ def endpoints() -> Endpoints:
 
 
 def state_dir() -> Path:
-    """Directory holding data, logs and pid files: $NORVANE_SANDBOX_DIR or sandbox/.state."""
+    """Directory holding data, logs and pid files: $NORVANE_SANDBOX_DIR, else
+    $XDG_STATE_HOME/norvane-sandbox (~/.local/state/norvane-sandbox)."""
     configured = os.environ.get("NORVANE_SANDBOX_DIR")
-    return Path(configured).resolve() if configured else PACKAGE_DIR / ".state"
+    if configured:
+        return Path(configured).resolve()
+    base = os.environ.get("XDG_STATE_HOME") or Path.home() / ".local" / "state"
+    return Path(base).resolve() / "norvane-sandbox"

@@ -8,7 +8,7 @@ from pathlib import Path
 import redis
 
 from .config import RedisServer, SandboxError
-from .processes import log_tail, port_open, running_pid, service_environment, terminate, wait_until
+from .processes import log_tail, running_pid, service_environment, terminate
 
 
 def redis_executable() -> str:
@@ -33,18 +33,13 @@ def client(server: RedisServer, timeout: float = 2.0) -> redis.Redis:
                        socket_timeout=timeout, socket_connect_timeout=timeout, decode_responses=True)
 
 
-def is_running(server: RedisServer, state: Path) -> bool:
-    return running_pid(_files(server, state)[0], _marker(server)) is not None
+def pid(server: RedisServer, state: Path) -> int | None:
+    return running_pid(_files(server, state)[0], _marker(server))
 
 
-def start(server: RedisServer, state: Path) -> bool:
-    """Start `server` unless it already runs; True if it was started now."""
+def launch(server: RedisServer, state: Path) -> None:
+    """Start `server` as a daemon of its own; it answers once it has loaded its data."""
     pid_file, log_file, data_dir = _files(server, state)
-    if is_running(server, state):
-        return False
-    if port_open(server.host, server.port):
-        raise SandboxError(f"{server.name}: {server.host}:{server.port} is already taken by a process this "
-                           f"stack did not start (a system redis-server service? stop it first)")
     data_dir.mkdir(parents=True, exist_ok=True)
     args = [redis_executable(), "--port", str(server.port), "--bind", server.host,
             "--requirepass", server.password, "--daemonize", "yes",
@@ -54,14 +49,6 @@ def start(server: RedisServer, state: Path) -> bool:
     if finished.returncode != 0:
         raise SandboxError(f"{server.name} failed to start on {server.host}:{server.port}: "
                            f"{finished.stderr.strip() or finished.stdout.strip()}\n{log_tail(log_file)}")
-    connection = client(server, timeout=0.5)
-    try:
-        wait_until(connection.ping,
-                   lambda: not pid_file.exists() or is_running(server, state),
-                   f"{server.name} ({server.host}:{server.port})", log_file, timeout=30)
-    finally:
-        connection.close()
-    return True
 
 
 def stop(server: RedisServer, state: Path) -> bool:

@@ -16,7 +16,7 @@ from pathlib import Path
 import pymysql
 
 from .config import MYSQL_ADMIN, MYSQL_DATABASE, MYSQL_READER, Endpoints, MySQLAccount, SandboxError
-from .processes import log_tail, port_open, running_pid, service_environment, spawn, terminate
+from .processes import log_tail, running_pid, service_environment, spawn, terminate
 
 NAME = "mariadb"
 DATA_DIR = "mariadb"  # name of its data directory inside the state directory
@@ -32,6 +32,10 @@ def _executable(name: str) -> str:
     if path is None:
         raise SandboxError(f"{name} was not found; install MariaDB (Debian: apt-get install mariadb-server)")
     return path
+
+
+def server_executable() -> str:
+    return _executable("mariadbd")
 
 
 def files(state: Path) -> tuple[Path, Path, Path]:
@@ -105,15 +109,10 @@ def _initialise(data_dir: Path, log_file: Path) -> None:
                            f"{log_tail(log_file)}")
 
 
-def start(where: Endpoints, state: Path) -> bool:
-    """Start the server unless it already runs; True if it was started now (not yet answering)."""
+def launch(where: Endpoints, state: Path) -> None:
+    """Start the server (it answers once it has opened its data directory)."""
     pid_file, log_file, data_dir = files(state)
-    if pid(where, state) is not None:
-        return False
-    if port_open(where.mysql_host, where.mysql_port):
-        raise SandboxError(f"{NAME}: {where.mysql_host}:{where.mysql_port} is already taken by a process "
-                           f"this stack did not start (a system MariaDB service? stop it first)")
-    server = _executable("mariadbd")
+    server = server_executable()
     _initialise(data_dir, log_file)
     init_file = data_dir / "sandbox-init.sql"
     init_file.write_text("".join(statement + ";\n" for statement in init_statements()), encoding="utf-8")
@@ -121,7 +120,6 @@ def start(where: Endpoints, state: Path) -> bool:
            f"--bind-address={where.mysql_host}", f"--port={where.mysql_port}",
            f"--socket={_socket(where, data_dir)}", f"--init-file={init_file}", *_SERVER_OPTIONS],
           pid_file, log_file, cwd=state)
-    return True
 
 
 def stop(where: Endpoints, state: Path) -> bool:

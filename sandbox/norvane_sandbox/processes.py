@@ -32,12 +32,18 @@ def command_line(pid: int) -> str:
     return raw.replace(b"\0", b" ").decode(errors="replace")
 
 
-def _is_zombie(pid: int) -> bool:
+def _process_state(pid: int) -> str:
+    """The one-letter state in /proc/<pid>/stat ("Z" for a process that is gone)."""
     try:
         stat = Path(f"/proc/{pid}/stat").read_text()
     except OSError:
-        return True
-    return stat.rsplit(")", 1)[-1].split()[0] == "Z"
+        return "Z"
+    return stat.rsplit(")", 1)[-1].split()[0]
+
+
+def is_stopped(pid: int) -> bool:
+    """True if the process is stopped by a signal (SIGSTOP), as a paused service is."""
+    return _process_state(pid) in ("T", "t")
 
 
 def running_pid(pid_file: Path, marker: str) -> int | None:
@@ -47,7 +53,7 @@ def running_pid(pid_file: Path, marker: str) -> int | None:
     except (OSError, ValueError):
         return None
     _reap(pid)
-    if _is_zombie(pid) or marker not in command_line(pid):
+    if _process_state(pid) == "Z" or marker not in command_line(pid):
         return None
     return pid
 

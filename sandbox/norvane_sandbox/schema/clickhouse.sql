@@ -1,5 +1,8 @@
 -- Tables the Norvane module reads and writes, as they exist on the desk's ClickHouse.
 -- One statement per ';'. Every statement is safe to re-run.
+-- Every table keeps its small parts packed into one file (min_bytes_for_full_part_storage): a
+-- one-row insert then writes a file rather than a directory of files, several times faster on
+-- the stack's disk; results are the same.
 
 CREATE DATABASE IF NOT EXISTS factors;
 CREATE DATABASE IF NOT EXISTS strategy;
@@ -20,14 +23,14 @@ CREATE TABLE IF NOT EXISTS factors.t_account_info (
     zip_begindate String,
     zip_enddate String,
     env String DEFAULT 'prod'
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 -- Real account -> copy account links; is_valid 0 marks a withdrawn link.
 CREATE TABLE IF NOT EXISTS factors.t_assetacc_match (
     account_id String,
     copy_account_id String,
     is_valid Int8
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS factors.risk_config (
     category String,
@@ -36,7 +39,7 @@ CREATE TABLE IF NOT EXISTS factors.risk_config (
     is_valid Int8,
     zip_begindate String,
     zip_enddate String
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS factors.t_order_dtl (
     trading_day String,
@@ -54,7 +57,7 @@ CREATE TABLE IF NOT EXISTS factors.t_order_dtl (
     data_source String,
     update_id Nullable(String),
     delete_tag Nullable(Int8)
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS factors.TWAP_config (
     commodity String,
@@ -63,7 +66,7 @@ CREATE TABLE IF NOT EXISTS factors.TWAP_config (
     volume Float64,
     account_id String,
     update_time String
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 -- Execution parameters per user and environment.
 CREATE TABLE IF NOT EXISTS strategy.param_user_info (
@@ -76,7 +79,7 @@ CREATE TABLE IF NOT EXISTS strategy.param_user_info (
     cancel_cmd_time Int32,
     split_volume_max Int32,
     split_volume_min Int32
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 -- Per-account overrides (null = inherit from the user row); ids beginning "4321" are split modes.
 CREATE TABLE IF NOT EXISTS strategy.param_account_info (
@@ -88,14 +91,14 @@ CREATE TABLE IF NOT EXISTS strategy.param_account_info (
     cancel_cmd_time Nullable(Int32),
     split_volume_max Nullable(Int32),
     split_volume_min Nullable(Int32)
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS strategy.param_modify_log (
     account_id String,
     split_mode String,
     ts String,
     effective_hour Float64
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS trade.is_corderdetail (
     day Date,
@@ -110,7 +113,7 @@ CREATE TABLE IF NOT EXISTS trade.is_corderdetail (
     entrust_serial_no String,
     entrust_status String,
     account_id String
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS trade.is_cdealdetail (
     day Date,
@@ -128,7 +131,7 @@ CREATE TABLE IF NOT EXISTS trade.is_cdealdetail (
     entrust_serial_no String,
     account_id String,
     trade_id String
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 -- Same layout as trade.is_cdealdetail: the second source of the same records.
 CREATE TABLE IF NOT EXISTS trade.idata_cdealdetail AS trade.is_cdealdetail;
@@ -146,7 +149,7 @@ CREATE TABLE IF NOT EXISTS trade.is_cpositionstatics (
     vendor String,
     product_code String,
     product String
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 -- Same layout as trade.is_cpositionstatics: the second source of the same records.
 CREATE TABLE IF NOT EXISTS trade.idata_cpositionstatics AS trade.is_cpositionstatics;
@@ -156,7 +159,7 @@ CREATE TABLE IF NOT EXISTS trade.futures_account_daily_snapshot (
     trading_day Date,
     create_time DateTime,
     balance Float64
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS simulate.ctp_dealdetail (
     trading_day Date,
@@ -169,7 +172,7 @@ CREATE TABLE IF NOT EXISTS simulate.ctp_dealdetail (
     volume Int64,
     trade_id String,
     trading_time String
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS simulate.ctp_positionstatics (
     day Date,
@@ -179,14 +182,14 @@ CREATE TABLE IF NOT EXISTS simulate.ctp_positionstatics (
     position Int64,
     open_price Float64,
     market_value Float64
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 -- trading_day as eight digits, "%Y%m%d".
 CREATE TABLE IF NOT EXISTS simulate.ctp_product_trend_values (
     account_id String,
     trading_day String,
     close_deposit Float64
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 -- Factor tables: date as eight digits, "%Y%m%d".
 CREATE TABLE IF NOT EXISTS other.factor_value_new (
@@ -194,17 +197,17 @@ CREATE TABLE IF NOT EXISTS other.factor_value_new (
     factor String,
     commodity String,
     value Float64
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS other.factor_weight_new (
     date String,
     factor String,
     commodity String,
     weight Float64
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
 
 CREATE TABLE IF NOT EXISTS other.factor_net_new (
     date String,
     factor String,
     net_value Float64
-) ENGINE = MergeTree ORDER BY tuple();
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;

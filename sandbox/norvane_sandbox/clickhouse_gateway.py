@@ -1,0 +1,138 @@
+"""ClickHouse HTTP interface in front of the embedded ClickHouse engine (chdb).
+
+Run as `python -m norvane_sandbox.clickhouse_gateway --host H --port P --data DIR`. What it
+supports and refuses is listed in the package's README ("The ClickHouse gateway").
+"""
+from __future__ import annotations
+
+import hmac
+import json
+import secrets
+import string
+import uuid
+from typing import Iterator
+
+from werkzeug.wrappers import Request, Response
+
+from .config import CLICKHOUSE_ACCOUNTS, ClickHouseAccount
+from .engine import Answer, Engine
+from .engine_errors import EngineError, authentication_failed
+from .gateway_request import credentials, read_request
+from .serving import address_arguments, log, serve
+from .sql_text import parse_statement
+
+_CONTENT_TYPES = {
+    "TabSeparated": "text/tab-separated-values; charset=UTF-8",
+    "TSV": "text/tab-separated-values; charset=UTF-8",
+    "TabSeparatedWithNames": "text/tab-separated-values; charset=UTF-8",
+    "CSV": "text/csv; charset=UTF-8; header=absent",
+    "CSVWithNames": "text/csv; charset=UTF-8; header=present",
+    "JSON": "application/json; charset=UTF-8",
+    "JSONEachRow": "application/x-ndjson; charset=UTF-8",
+    "JSONCompact": "application/json; charset=UTF-8",
+}
+_TAG_LETTERS = string.ascii_lowercase + string.digits
+
+
+class StreamBroken(Exception):
+    """Raised into the server after an error was written into a result already on its way, so
+    the connection closes without the response's last chunk, as a server's does."""
+
+
+def authenticate(user: str, password: str) -> ClickHouseAccount:
+    account = CLICKHOUSE_ACCOUNTS.get(user)
+    if account is None or not hmac.compare_digest(account.password.encode(), password.encode()):
+        raise authentication_failed(user)
+    return account
+
+
+def exception_block(error: EngineError, tag: str) -> bytes:
+    """An error inside a result whose first part was sent: the marked block a server writes
+    (clients find it by the X-ClickHouse-Exception-Tag of the response)."""
+    message = error.message.encode() + b"\n"
+    return (b"\r\n__exception__\r\n" + tag.encode() + b"\r\n" + message
+            + f"{len(message)} {tag}".encode() + b"\r\n__exception__\r\n")
+
+
+class Gateway:
+    def __init__(self, engine: Engine):
+        self.engine = engine
+
+    def __call__(self, environ, start_response):
+        request = Request(environ)
+        tag = "".join(secrets.choice(_TAG_LETTERS) for _ in range(16))
+        response = self.respond(request, environ, tag)
+        response.headers["X-ClickHouse-Exception-Tag"] = tag
+        response.headers["X-ClickHouse-Timezone"] = self.engine.timezone
+        response.headers.setdefault("X-ClickHouse-Query-Id", str(uuid.uuid4()))
+        return response(environ, start_response)
+
+    def respond(self, request: Request, environ, tag: str) -> Response:
+        if request.path == "/ping" or (request.path == "/" and request.method == "GET"
+                                       and "query" not in request.args):
+            return Response(b"Ok.\n", content_type="text/html; charset=UTF-8")
+        if request.path != "/":
+            return _failure(EngineError.build(1001, "STD_EXCEPTION", f"There is no handle {request.path}"),
+                            None, status=404)
+        if request.method not in ("GET", "POST"):
+            return _failure(EngineError.build(1001, "STD_EXCEPTION",
+                                              f"HTTP method {request.method} is not supported"), None, status=405)
+        query_id = request.args.get("query_id") or None
+        try:
+            account = authenticate(*credentials(request))
+            wanted = read_request(request)
+            query_id = wanted.query_id
+            disconnected = environ.get("waitress.client_disconnected")
+            if disconnected is not None:
+                wanted.engine.client_gone = disconnected
+            statement = parse_statement(wanted.query_param, wanted.body)
+            answer = self.engine.run(statement, account, wanted.engine)
+        except EngineError as error:
+            log(f"query failed: {error.message.splitlines()[0][:300]}")
+            return _failure(error, query_id)
+        headers = {"X-ClickHouse-Summary": json.dumps(answer.summary.header(), separators=(",", ":")),
+                   "Content-Type": "text/plain; charset=UTF-8"}
+        if query_id:
+            headers["X-ClickHouse-Query-Id"] = query_id
+        if answer.output_format is not None:
+            headers["X-ClickHouse-Format"] = answer.output_format
+            headers["Content-Type"] = _CONTENT_TYPES.get(answer.output_format, "application/octet-stream")
+        if answer.complete:
+            answer.close()
+            return Response(answer.first, headers=headers)
+        return Response(_body(answer, tag), headers=headers, direct_passthrough=True)
+
+
+def _body(answer: Answer, tag: str) -> Iterator[bytes]:
+    try:
+        if answer.first:
+            yield answer.first
+        try:
+            yield from answer.rest
+        except EngineError as error:
+            log(f"query failed while its result was sent: {error.message.splitlines()[0][:300]}")
+            yield exception_block(error, tag)
+            raise StreamBroken(error.message) from None
+    finally:
+        answer.close()
+
+
+def _failure(error: EngineError, query_id: str | None, status: int | None = None) -> Response:
+    response = Response((error.message + "\n").encode(), status or error.http_status,
+                        content_type="text/plain; charset=UTF-8")
+    response.headers["X-ClickHouse-Exception-Code"] = str(error.code)
+    if query_id:
+        response.headers["X-ClickHouse-Query-Id"] = query_id
+    return response
+
+
+def main(argv: list[str] | None = None) -> None:
+    args = address_arguments(__doc__.splitlines()[0], argv, ("--data", "engine data directory"))
+    engine = Engine(args.data)
+    serve(Gateway(engine), args.host, args.port,
+          f"ClickHouse {engine.version} ({engine.timezone}) over HTTP, data in {args.data},",
+          on_stop=engine.close)
+
+
+if __name__ == "__main__":
+    main()

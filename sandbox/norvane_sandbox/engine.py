@@ -1,0 +1,333 @@
+"""The embedded ClickHouse engine (chdb) behind the gateway: one statement at a time, sessions,
+and settings that last as long as on a server.
+
+- A request without `session_id` runs on a connection of its own: its URL settings, `database`,
+  `SET` and `USE` end with it.
+- A request with `session_id` runs on that session's connection: `SET`, `USE` and temporary
+  tables carry over to the session's next requests, URL settings and `database` apply to the one
+  request. A session ends `session_timeout` seconds (default 60) after its last request.
+- Results are read from the engine block by block; between blocks the request checks that its
+  client is still there, and cancels the query if it has gone.
+"""
+from __future__ import annotations
+
+import contextlib
+import threading
+import time
+from dataclasses import dataclass, field
+from typing import Callable, Iterator
+
+from chdb.state import sqlitelike
+
+from .config import ClickHouseAccount
+from .engine_errors import EngineError
+from .native import NativeRewriter, UnsupportedNativeType
+from .sql_text import Statement, without_format
+
+# Mutations are applied before the statement returns, so the next read sees them.
+CONNECTION_SETTINGS = {"mutations_sync": "2"}
+# Statements whose results the engine reads block by block (others run to their end at once).
+STREAMED = ("SELECT", "WITH")
+DEFAULT_SESSION_TIMEOUT = 60.0
+MAX_SESSION_TIMEOUT = 3600.0
+
+
+def quote_literal(value: str) -> str:
+    return "'" + value.replace("\\", "\\\\").replace("'", "\\'") + "'"
+
+
+def quote_identifier(name: str) -> str:
+    return "`" + name.replace("\\", "\\\\").replace("`", "\\`") + "`"
+
+
+@dataclass
+class Request:
+    """What the engine needs of an HTTP request."""
+    database: str | None = None
+    default_format: str = "TabSeparated"
+    settings: dict[str, str] = field(default_factory=dict)
+    parameters: dict[str, str] = field(default_factory=dict)
+    session_id: str | None = None
+    session_timeout: float = DEFAULT_SESSION_TIMEOUT
+    session_check: bool = False
+    protocol_version: int = 0
+    read_only: bool = False          # a GET request: reads only, whoever asks
+    buffered: bool = False           # wait_end_of_query: the whole result before the answer
+    client_gone: Callable[[], bool] = lambda: False
+
+
+@dataclass
+class Summary:
+    read_rows: int = 0
+    read_bytes: int = 0
+    written_rows: int = 0
+    written_bytes: int = 0
+    elapsed: float = 0.0
+
+    def header(self) -> dict[str, str]:
+        return {"read_rows": str(self.read_rows), "read_bytes": str(self.read_bytes),
+                "written_rows": str(self.written_rows), "written_bytes": str(self.written_bytes),
+                "total_rows_to_read": str(self.read_rows), "result_rows": "0", "result_bytes": "0",
+                "elapsed_ns": str(int(self.elapsed * 1e9))}
+
+
+@dataclass
+class Answer:
+    """A statement's answer: `first` (already read, so a failure before it is an HTTP error),
+    then `rest`, which yields the remaining pieces and raises EngineError if the engine fails
+    part-way. `close` ends the statement and must be called once."""
+    first: bytes
+    rest: Iterator[bytes]
+    output_format: str | None
+    summary: Summary
+    close: Callable[[], None]
+    complete: bool = True           # `first` is the whole answer
+
+
+class Connection:
+    """An engine connection and the setting values it is known to hold."""
+
+    def __init__(self, target: str, account: ClickHouseAccount):
+        self.raw = sqlitelike.connect(target)
+        self.user = account.user
+        self.known: dict[str, str] = {}
+        self.busy = False
+        self.last_used = time.monotonic()
+        self.timeout = DEFAULT_SESSION_TIMEOUT
+        for name, value in CONNECTION_SETTINGS.items():
+            self.set(name, value)
+
+    def run(self, sql: str, fmt: str = "TabSeparated", params: dict[str, str] | None = None) -> bytes:
+        return self.raw.query(sql, fmt, params=params or None).bytes() or b""
+
+    def set(self, name: str, value: str) -> None:
+        self.run(f"SET {name} = {quote_literal(value)}")
+        self.known[name] = value
+
+    def values(self, names: list[str]) -> dict[str, str]:
+        """Current values of `names`, read from the engine for those not known yet."""
+        unknown = [name for name in names if name not in self.known]
+        if unknown:
+            listed = ", ".join(map(quote_literal, unknown))
+            answer = self.run(f"SELECT name, value FROM system.settings WHERE name IN ({listed})",
+                              "TabSeparatedRaw")
+            for line in answer.decode().splitlines():
+                name, _, value = line.partition("\t")
+                self.known[name] = value
+        return {name: self.known.get(name) for name in names}
+
+    def database(self) -> str:
+        return self.run("SELECT currentDatabase()", "TabSeparatedRaw").decode().rstrip("\n")
+
+    def close(self) -> None:
+        with contextlib.suppress(Exception):
+            self.raw.close()
+
+
+class Engine:
+    """The embedded engine over one data directory."""
+
+    def __init__(self, data_dir: str):
+        self._data_dir = data_dir
+        self._lock = threading.Lock()
+        self._sessions: dict[str, Connection] = {}
+        # Held open for the life of the gateway: the engine stops when its last connection closes.
+        self._keeper = sqlitelike.connect(data_dir)
+        answer = self._keeper.query("SELECT version(), timezone()", "TabSeparated").bytes()
+        self.version, self.timezone = answer.decode().rstrip("\n").split("\t")
+
+    def close(self) -> None:
+        with self._lock:
+            for connection in self._sessions.values():
+                connection.close()
+            self._sessions.clear()
+            self._keeper.close()
+
+    def run(self, statement: Statement, account: ClickHouseAccount, request: Request) -> Answer:
+        """Run `statement`; the engine stays with this request until the answer is closed."""
+        self._lock.acquire()
+        try:
+            self._end_idle_sessions()
+            connection, own = self._connection(account, request)
+        except BaseException:
+            self._lock.release()
+            raise
+        connection.busy = True
+        restore: dict[str, str | None] = {}
+        previous_database = None
+
+        def close() -> None:
+            try:
+                if own:
+                    connection.close()
+                else:
+                    with contextlib.suppress(Exception):
+                        _restore(connection, restore, previous_database)
+                    connection.last_used = time.monotonic()
+            finally:
+                connection.busy = False
+                self._lock.release()
+
+        try:
+            if request.database:
+                if not own:
+                    previous_database = connection.database()
+                connection.run(f"USE {quote_identifier(request.database)}")
+            restore = _apply(connection, request.settings, remember=not own)
+            answer = _execute(connection, statement, request)
+            if statement.kind in ("SET", "USE") and not own:
+                connection.known.clear()
+                previous_database = None if statement.kind == "USE" else previous_database
+        except BaseException as error:
+            close()
+            raise _named(error, account) from None
+        answer.close = close
+        answer.rest = _named_errors(answer.rest, account)
+        return answer
+
+    def _connection(self, account: ClickHouseAccount, request: Request) -> tuple[Connection, bool]:
+        """The session's connection (False: kept) or a fresh one (True: closed after the request)."""
+        read_only = account.readonly or request.read_only
+        target = f"{self._data_dir}?mode=ro" if read_only else self._data_dir
+        if request.session_id is None or request.read_only:
+            return Connection(target, account), True
+        session = self._sessions.get(request.session_id)
+        if session is None:
+            if request.session_check:
+                raise EngineError.build(372, "SESSION_NOT_FOUND", f"Session {request.session_id} not found")
+            session = self._sessions[request.session_id] = Connection(target, account)
+        elif session.user != account.user:
+            raise EngineError.build(373, "SESSION_IS_LOCKED",
+                                    f"Session {request.session_id} belongs to a different user")
+        session.timeout = request.session_timeout
+        return session, False
+
+    def _end_idle_sessions(self) -> None:
+        now = time.monotonic()
+        for session_id, session in list(self._sessions.items()):
+            if not session.busy and now - session.last_used > session.timeout:
+                session.close()
+                del self._sessions[session_id]
+
+
+def _apply(connection: Connection, settings: dict[str, str], remember: bool) -> dict[str, str | None]:
+    """SET the request's settings (`readonly` last: it may forbid later SETs). For a session,
+    returns the previous values of those it changed."""
+    ordered = sorted(settings, key=lambda name: name == "readonly")
+    current = connection.values(ordered) if remember else {}
+    changed = {}
+    for name in ordered:
+        if remember and current.get(name) == settings[name]:
+            continue
+        changed[name] = current.get(name)
+        connection.set(name, settings[name])
+    return changed
+
+
+def _restore(connection: Connection, changed: dict[str, str | None], database: str | None) -> None:
+    for name, value in changed.items():
+        if value is None:
+            connection.known.pop(name, None)
+        else:
+            connection.set(name, value)
+    if database is not None:
+        connection.run(f"USE {quote_identifier(database)}")
+
+
+def _execute(connection: Connection, statement: Statement, request: Request) -> Answer:
+    raw = connection.raw
+    if statement.insert_format is not None:
+        inserter = raw.send_insert(statement.sql, statement.insert_format)
+        try:
+            if statement.data:
+                inserter.append(statement.data)
+            result = inserter.finish()
+        except BaseException:
+            with contextlib.suppress(Exception):
+                inserter.cancel()
+            raise
+        summary = Summary(written_rows=result.rows_written, written_bytes=result.bytes_written,
+                          elapsed=result.elapsed)
+        return Answer(b"", iter(()), None, summary, lambda: None)
+    output_format = statement.output_format or request.default_format
+    if statement.kind not in STREAMED:
+        result = raw.query(statement.sql, request.default_format, params=request.parameters or None)
+        summary = Summary(result.rows_read(), result.bytes_read(), result.rows_written(),
+                          result.bytes_written(), result.elapsed())
+        answer = Answer(result.bytes() or b"", iter(()),
+                        output_format if statement.produces_result else None, summary, lambda: None)
+        if statement.produces_result and request.protocol_version > 0 and output_format == "Native":
+            answer.first = b"".join(_with_block_info(connection, statement, request, [answer.first]))
+        return answer
+    blocks = _blocks(raw.send_query(statement.sql, request.default_format,
+                                    params=request.parameters or None), request.client_gone)
+    protocol = request.protocol_version > 0 and output_format == "Native"
+    complete = request.buffered or protocol
+    if complete:
+        # The whole result first: an error anywhere is then an HTTP error, and the result's
+        # column types can be asked for afterwards (not while the result is being read).
+        pieces = list(blocks)
+        if protocol:
+            pieces = _with_block_info(connection, statement, request, pieces)
+        blocks = iter(pieces)
+        return Answer(b"".join(pieces), iter(()), output_format, Summary(), lambda: None)
+    return Answer(next(blocks, b""), blocks, output_format, Summary(), lambda: None, complete=False)
+
+
+def _blocks(stream, client_gone: Callable[[], bool]) -> Iterator[bytes]:
+    """The result's pieces as the engine produces them; cancelled once the client has gone."""
+    try:
+        while True:
+            if client_gone():
+                stream.cancel()
+                return
+            chunk = stream.fetch()
+            if chunk is None:
+                return
+            yield chunk.bytes()
+    finally:
+        with contextlib.suppress(Exception):
+            stream.cancel()
+
+
+def _with_block_info(connection: Connection, statement: Statement, request: Request,
+                     pieces: list[bytes]) -> list[bytes]:
+    """The result as a server writes it for the client's protocol version: block info before
+    each block and DateTime columns with their time zone."""
+    def column_types(names: list[str], types: list[str]) -> list[str] | None:
+        try:
+            described = connection.run(f"DESCRIBE TABLE ({without_format(statement.sql)})",
+                                       "TabSeparatedRaw", request.parameters)
+        except Exception:  # noqa: BLE001 - keep the engine's own type names
+            return None
+        rows = [line.split("\t") for line in described.decode().splitlines()]
+        return [row[1] for row in rows] if len(rows) == len(types) else None
+
+    rewriter = NativeRewriter(column_types)
+    try:
+        out = [rewriter.feed(piece) for piece in pieces]
+        out.append(rewriter.finish())
+    except UnsupportedNativeType as error:
+        raise EngineError.build(48, "NOT_IMPLEMENTED",
+                                f"{error}: this gateway cannot answer it in Native format with "
+                                f"client_protocol_version; ask for another format") from None
+    return [piece for piece in out if piece]
+
+
+def _named(error: BaseException, account: ClickHouseAccount) -> BaseException:
+    """The engine's error, naming the account that asked (the engine knows every caller as
+    "default")."""
+    if isinstance(error, EngineError):
+        return error
+    if not isinstance(error, Exception):
+        return error
+    found = EngineError.from_exception(error)
+    return EngineError(found.message.replace("DB::Exception: default: ",
+                                             f"DB::Exception: {account.user}: ", 1))
+
+
+def _named_errors(pieces: Iterator[bytes], account: ClickHouseAccount) -> Iterator[bytes]:
+    try:
+        yield from pieces
+    except Exception as error:  # noqa: BLE001 - every engine failure becomes its own error text
+        raise _named(error, account) from None

@@ -1,0 +1,108 @@
+"""Services going away under a desk script, arranged with the stack's own `outage` fixture:
+the caller gets an error or an error record in bounded time, and nothing is lost."""
+import contextlib
+import time
+
+import pandas as pd
+import pytest
+import redis as redis_library
+from clickhouse_connect.driver.exceptions import OperationalError
+
+import Norvane
+from norvane_sandbox.seed import DEMO
+
+DAY = "20991204"
+# Redis answers or fails within its socket time-out (3 s) per attempt. The client library retries
+# (redis-py 8: ten times, with back-off), so a frozen server costs about 37 s a call, a stopped
+# one about 4 s; never an open-ended wait.
+REDIS_BOUND = 60
+# The risk platform library gives up after its own time-out (5 s).
+RISK_BOUND = 15
+
+
+def signals(count, position=1.0):
+    return pd.DataFrame({"trading_day": [DAY] * count, "contract": [f"c{i:03d}" for i in range(count)],
+                         "position": [position] * count, "direction": ["L"] * count,
+                         "order_typ": ["call_auction"] * count})
+
+
+def live_rows(clickhouse_reader, account_id):
+    return clickhouse_reader.query(
+        "SELECT contract, count() FROM factors.t_order_dtl WHERE account_id = {id:String}"
+        " AND delete_tag IS NULL GROUP BY contract", parameters={"id": account_id}).result_rows
+
+
+class OutageAfter:
+    """The account's ClickHouse client, which takes the service down before its n-th statement."""
+
+    def __init__(self, client, statements, begin_outage):
+        self.client, self.left, self.begin_outage = client, statements, begin_outage
+
+    def command(self, statement):
+        self.left -= 1
+        if self.left == 0:
+            self.begin_outage()
+        return self.client.command(statement)
+
+    def __getattr__(self, name):
+        return getattr(self.client, name)
+
+
+def test_clickhouse_down_in_the_middle_of_an_upload(account, outage, clickhouse_reader):
+    trader = Norvane.Norvane(*account.args)
+    first = trader.fun_update_signal(signals(300, position=1.0))
+    assert first["code"] == 0
+    table = signals(300, position=2.0)
+    client = trader.client
+    with contextlib.ExitStack() as during:  # its end brings the service back
+        # Statement 1 retires the first upload, 2 to 149 insert, the 150th finds the service down.
+        trader.client = OutageAfter(client, 150, lambda: during.enter_context(outage("clickhouse")))
+        with pytest.raises(OperationalError):
+            trader.fun_update_signal(table)
+    trader.client = client
+    repeat = trader.fun_update_signal(table)
+    assert repeat["code"] == 0 and repeat["msg"].startswith("输入300, 有效300 ")
+    assert sorted(live_rows(clickhouse_reader, account.id)) == [(f"c{i:03d}", 1) for i in range(300)]
+    retired = clickhouse_reader.command("SELECT count() FROM factors.t_order_dtl WHERE account_id ="
+                                        f" '{account.id}' AND delete_tag = 2")
+    assert retired == 300 + 148  # the first upload and what got in before the outage
+    positions = {row["contract"]: row["position"] for row in trader.fun_read_signal(DAY, DAY)["data"]}
+    assert set(positions.values()) == {2.0} and len(positions) == 300
+
+
+def test_redis_down_fails_in_bounded_time_and_loses_nothing(account, outage, clickhouse_reader):
+    trader = Norvane.Norvane(*account.args)
+    table = signals(3)
+    with outage("redis"):
+        began = time.monotonic()
+        with pytest.raises(redis_library.ConnectionError):
+            trader.fun_update_signal(table, use_redis=True)
+        record = trader.fun_redis_position()
+        elapsed = time.monotonic() - began
+    assert record == {"code": 1, "msg": "network:ConnectionError"}
+    assert elapsed < 2 * REDIS_BOUND
+    assert live_rows(clickhouse_reader, account.id) == []  # the hash failed first: nothing written
+    assert trader.fun_update_signal(table, use_redis=True)["code"] == 0
+    assert sorted(live_rows(clickhouse_reader, account.id)) == [(f"c{i:03d}", 1) for i in range(3)]
+
+
+def test_a_frozen_redis_is_a_time_out_not_a_hang(account, outage):
+    trader = Norvane.Norvane(*account.args)
+    with outage("redis", how="frozen"):
+        began = time.monotonic()
+        record = trader.fun_redis_position()
+        elapsed = time.monotonic() - began
+    assert record == {"code": 1, "msg": "network:TimeoutError"} and elapsed < REDIS_BOUND
+    assert "network:" not in trader.fun_redis_position()["msg"]  # Redis answers again
+
+
+@pytest.mark.parametrize("how", ["down", "frozen"])
+def test_risk_service_unreachable_is_a_clear_error(stack, outage, velmora, how):
+    trader = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
+    with outage("risk", how=how):
+        began = time.monotonic()
+        with pytest.raises(velmora.RiskServiceUnavailable, match="127.0.0.5:10911 unavailable"):
+            trader.fun_read_deal()
+        elapsed = time.monotonic() - began
+    assert elapsed < RISK_BOUND
+    assert trader.fun_read_deal()["code"] == 0
