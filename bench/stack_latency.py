@@ -46,10 +46,12 @@ def main() -> None:
 
     client = clickhouse_client()
     table = f"other.bench_{uuid.uuid4().hex[:8]}"
-    client.command(f"CREATE TABLE {table} (a Int64, s String) ENGINE = MergeTree ORDER BY a")
+    # Like the stack's own tables (same engine and storage settings).
+    client.command(f"CREATE TABLE {table} AS factors.TWAP_config")
     try:
         query = median_ms(lambda: client.query("SELECT 1"), args.samples)
-        insert = median_ms(lambda: client.command(f"INSERT INTO {table} VALUES (1, 'x')"), args.samples)
+        insert = median_ms(lambda: client.command(
+            f"INSERT INTO {table} VALUES ('rb', 1, 30.0, 5.0, '8bench', '2099-12-31 09:00:00')"), args.samples)
     finally:
         client.command(f"DROP TABLE IF EXISTS {table}")
 

@@ -9,17 +9,13 @@ import uuid
 
 import pytest
 
-from norvane_sandbox.clients import redis_client
-
 OPEN_END = "2500-12-31 00:00:00"
 
 
 @pytest.fixture
-def redis(stack):
+def redis(redis_writer):
     """The test environment's Redis (also the copy-account Redis)."""
-    connection = redis_client("redis-test", stack)
-    yield connection
-    connection.close()
+    return redis_writer
 
 
 @pytest.fixture(scope="session")

@@ -79,7 +79,7 @@ def test_redis_down_fails_in_bounded_time_and_loses_nothing(account, outage, cli
             trader.fun_update_signal(table, use_redis=True)
         record = trader.fun_redis_position()
         elapsed = time.monotonic() - began
-    assert record == {"code": 1, "msg": "network:ConnectionError"}
+    assert record["code"] == 1 and "ConnectionError" in record["msg"]
     assert elapsed < 2 * REDIS_BOUND
     assert live_rows(clickhouse_reader, account.id) == []  # the hash failed first: nothing written
     assert trader.fun_update_signal(table, use_redis=True)["code"] == 0
@@ -92,8 +92,9 @@ def test_a_frozen_redis_is_a_time_out_not_a_hang(account, outage):
         began = time.monotonic()
         record = trader.fun_redis_position()
         elapsed = time.monotonic() - began
-    assert record == {"code": 1, "msg": "network:TimeoutError"} and elapsed < REDIS_BOUND
-    assert "network:" not in trader.fun_redis_position()["msg"]  # Redis answers again
+    assert record["code"] == 1 and "TimeoutError" in record["msg"] and elapsed < REDIS_BOUND
+    answer = trader.fun_redis_position()["msg"]  # Redis answers again (this account has no positions)
+    assert "TimeoutError" not in answer and "ConnectionError" not in answer
 
 
 @pytest.mark.parametrize("how", ["down", "frozen"])
