@@ -9,7 +9,7 @@ from urllib.parse import urlencode
 
 import clickhouse_connect
 import pytest
-from clickhouse_connect.driver.exceptions import DatabaseError
+from clickhouse_connect.driver.exceptions import DatabaseError, StreamFailureError
 
 from norvane_sandbox import READER, WRITER
 from norvane_sandbox.clients import clickhouse_client
@@ -201,7 +201,7 @@ def test_time_zones_of_columns_reach_the_client(clickhouse_writer):
 
 def test_an_error_inside_a_streamed_result_reaches_the_stream_reader(clickhouse_writer):
     sql = "SELECT throwIf(number = 5, 'boom') AS x, number FROM numbers(10) SETTINGS max_block_size = 1"
-    with pytest.raises(Exception, match="395"):
+    with pytest.raises(StreamFailureError, match="Code: 395"):
         with clickhouse_writer.query_row_block_stream(sql) as stream:
             for _ in stream:
                 pass

@@ -18,7 +18,7 @@ from .config import CLICKHOUSE_ACCOUNTS, ClickHouseAccount
 from .engine import Answer, Engine
 from .engine_errors import EngineError, authentication_failed
 from .gateway_request import credentials, read_request
-from .serving import address_arguments, log, serve
+from .serving import ResponseAborted, address_arguments, log, serve
 from .sql_text import parse_statement
 
 _CONTENT_TYPES = {
@@ -32,11 +32,6 @@ _CONTENT_TYPES = {
     "JSONCompact": "application/json; charset=UTF-8",
 }
 _TAG_LETTERS = string.ascii_lowercase + string.digits
-
-
-class StreamBroken(Exception):
-    """Raised into the server after an error was written into a result already on its way, so
-    the connection closes without the response's last chunk, as a server's does."""
 
 
 def authenticate(user: str, password: str) -> ClickHouseAccount:
@@ -108,11 +103,13 @@ def _body(answer: Answer, tag: str) -> Iterator[bytes]:
         if answer.first:
             yield answer.first
         try:
-            yield from answer.rest
+            for piece in answer.rest:
+                if piece:  # an empty piece would end a chunked body
+                    yield piece
         except EngineError as error:
             log(f"query failed while its result was sent: {error.message.splitlines()[0][:300]}")
             yield exception_block(error, tag)
-            raise StreamBroken(error.message) from None
+            raise ResponseAborted(error.message) from None
     finally:
         answer.close()
 

@@ -250,27 +250,23 @@ def _execute(connection: Connection, statement: Statement, request: Request) -> 
                           elapsed=result.elapsed)
         return Answer(b"", iter(()), None, summary, lambda: None)
     output_format = statement.output_format or request.default_format
+    framed = statement.produces_result and request.protocol_version > 0 and output_format == "Native"
     if statement.kind not in STREAMED:
         result = raw.query(statement.sql, request.default_format, params=request.parameters or None)
         summary = Summary(result.rows_read(), result.bytes_read(), result.rows_written(),
                           result.bytes_written(), result.elapsed())
-        answer = Answer(result.bytes() or b"", iter(()),
-                        output_format if statement.produces_result else None, summary, lambda: None)
-        if statement.produces_result and request.protocol_version > 0 and output_format == "Native":
-            answer.first = b"".join(_with_block_info(connection, statement, request, [answer.first]))
-        return answer
+        body = result.bytes() or b""
+        if framed:
+            body = b"".join(_framed(connection, statement, request, iter([body])))
+        return Answer(body, iter(()), output_format if statement.produces_result else None, summary,
+                      lambda: None)
     blocks = _blocks(raw.send_query(statement.sql, request.default_format,
                                     params=request.parameters or None), request.client_gone)
-    protocol = request.protocol_version > 0 and output_format == "Native"
-    complete = request.buffered or protocol
-    if complete:
-        # The whole result first: an error anywhere is then an HTTP error, and the result's
-        # column types can be asked for afterwards (not while the result is being read).
-        pieces = list(blocks)
-        if protocol:
-            pieces = _with_block_info(connection, statement, request, pieces)
-        blocks = iter(pieces)
-        return Answer(b"".join(pieces), iter(()), output_format, Summary(), lambda: None)
+    if framed:
+        blocks = _framed(connection, statement, request, blocks)
+    if request.buffered:
+        # The whole result before the answer: an error anywhere is an HTTP error.
+        return Answer(b"".join(blocks), iter(()), output_format, Summary(), lambda: None)
     return Answer(next(blocks, b""), blocks, output_format, Summary(), lambda: None, complete=False)
 
 
@@ -290,28 +286,49 @@ def _blocks(stream, client_gone: Callable[[], bool]) -> Iterator[bytes]:
             stream.cancel()
 
 
-def _with_block_info(connection: Connection, statement: Statement, request: Request,
-                     pieces: list[bytes]) -> list[bytes]:
-    """The result as a server writes it for the client's protocol version: block info before
-    each block and DateTime columns with their time zone."""
-    def column_types(names: list[str], types: list[str]) -> list[str] | None:
-        try:
-            described = connection.run(f"DESCRIBE TABLE ({without_format(statement.sql)})",
-                                       "TabSeparatedRaw", request.parameters)
-        except Exception:  # noqa: BLE001 - keep the engine's own type names
-            return None
-        rows = [line.split("\t") for line in described.decode().splitlines()]
-        return [row[1] for row in rows] if len(rows) == len(types) else None
+class _TypesWanted(Exception):
+    """The first block has a DateTime column, whose time zone the engine's output leaves out."""
 
-    rewriter = NativeRewriter(column_types)
+
+def _framed(connection: Connection, statement: Statement, request: Request,
+            blocks: Iterator[bytes]) -> Iterator[bytes]:
+    """The result as a server writes it for the client's protocol version: block info before
+    each block and DateTime columns with their time zone. The column types can only be asked for
+    once the result has been read, so a result with a DateTime column is read to its end first."""
+    def wanted(names: list[str], types: list[str]) -> list[str] | None:
+        raise _TypesWanted
+
+    read = []
+    rewriter = NativeRewriter(wanted)
     try:
-        out = [rewriter.feed(piece) for piece in pieces]
-        out.append(rewriter.finish())
+        try:
+            for piece in blocks:
+                read.append(piece)
+                yield rewriter.feed(piece)
+            yield rewriter.finish()
+        except _TypesWanted:
+            read.extend(blocks)
+            rewriter = NativeRewriter(lambda names, types: _described_types(connection, statement,
+                                                                            request, len(types)))
+            for piece in read:
+                yield rewriter.feed(piece)
+            yield rewriter.finish()
     except UnsupportedNativeType as error:
         raise EngineError.build(48, "NOT_IMPLEMENTED",
                                 f"{error}: this gateway cannot answer it in Native format with "
                                 f"client_protocol_version; ask for another format") from None
-    return [piece for piece in out if piece]
+
+
+def _described_types(connection: Connection, statement: Statement, request: Request,
+                     count: int) -> list[str] | None:
+    """The full type names of the statement's result columns, or None to keep the engine's."""
+    try:
+        described = connection.run(f"DESCRIBE TABLE ({without_format(statement.sql)})",
+                                   "TabSeparatedRaw", request.parameters)
+    except Exception:  # noqa: BLE001 - keep the engine's own type names
+        return None
+    rows = [line.split("\t") for line in described.decode().splitlines()]
+    return [row[1] for row in rows] if len(rows) == count else None
 
 
 def _named(error: BaseException, account: ClickHouseAccount) -> BaseException:

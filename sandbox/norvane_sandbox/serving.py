@@ -3,6 +3,7 @@ chunked bodies, keep-alive, TCP_NODELAY), werkzeug for reading requests, one sig
 from __future__ import annotations
 
 import argparse
+import logging
 import signal
 import sys
 import time
@@ -11,6 +12,16 @@ from typing import Callable
 from waitress.server import create_server
 
 from .config import loopback_host
+
+
+class ResponseAborted(Exception):
+    """Raised by an application's response body to end the response without its last chunk and
+    close the connection (after writing an error into a result already on its way)."""
+
+
+class _QuietAborts(logging.Filter):
+    def filter(self, record: logging.LogRecord) -> bool:
+        return not (record.exc_info and isinstance(record.exc_info[1], ResponseAborted))
 
 
 def log(text: str) -> None:
@@ -29,6 +40,7 @@ def serve(application, host: str, port: int, description: str,
     server = create_server(application, host=host, port=port, threads=threads,
                            channel_request_lookahead=1, ident=None, expose_tracebacks=False,
                            clear_untrusted_proxy_headers=True)
+    logging.getLogger("waitress").addFilter(_QuietAborts())
     signal.signal(signal.SIGTERM, _stop)
     signal.signal(signal.SIGINT, _stop)
     log(f"{description} at {host}:{port}")
