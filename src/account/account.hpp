@@ -6,6 +6,10 @@
 namespace norvane::account {
 namespace py = pybind11;
 
+// The value of `connect_tag` (the client could not be opened) and of `login` (the account was
+// not verified) on an object that cannot be used; 0 on a usable one.
+inline constexpr int unusable = 4003;
+
 // Opens the ClickHouse client; sets `client` and `connect_tag` and prints the outcome. Never
 // raises an ordinary error.
 py::object fun_clickhouse_connect(py::object self);

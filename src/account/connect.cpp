@@ -5,6 +5,7 @@
 #include "common/namespace.hpp"
 #include "common/output.hpp"
 #include "common/record.hpp"
+#include "common/outside.hpp"
 
 namespace norvane::account {
 
@@ -13,7 +14,7 @@ using namespace pybind11::literals;
 py::object fun_clickhouse_connect(py::object self) {
     return catching(
         [&] {
-            py::object client = ns("clickhouse_connect")
+            py::object client = outside::clickhouse_connect()
                                     .attr("get_client")("host"_a = endpoints::database_host(),
                                                         "port"_a = endpoints::clickhouse_port,
                                                         "username"_a = endpoints::clickhouse_user,
@@ -28,8 +29,8 @@ py::object fun_clickhouse_connect(py::object self) {
         },
         [&](py::handle error) {
             // `client` keeps what it had: None on the first call, the old client on a reconnect.
-            set_attr(self, "connect_tag", py::int_(4003));
-            say(record::of(4003, py::str(error_text(error))));
+            set_attr(self, "connect_tag", py::int_(unusable));
+            say(record::of(unusable, py::str(error_text(error))));
             return py::none();
         });
 }

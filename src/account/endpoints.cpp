@@ -2,6 +2,7 @@
 #include "common/text.hpp"
 
 #include "common/namespace.hpp"
+#include "common/outside.hpp"
 
 namespace norvane::endpoints {
 
@@ -10,7 +11,7 @@ using namespace pybind11::literals;
 namespace {
 
 std::string configured(const char* variable, const char* fallback) {
-    return str_of(ns("os").attr("environ").attr("get")(variable, fallback));
+    return str_of(outside::os().attr("environ").attr("get")(variable, fallback));
 }
 
 struct Password {
@@ -66,7 +67,7 @@ std::string without_passwords(std::string text) {
 }
 
 py::object redis_connection(const std::string& host, const std::string& password) {
-    return ns("redis").attr("Redis")("host"_a = host, "port"_a = redis_port,
+    return outside::redis().attr("Redis")("host"_a = host, "port"_a = redis_port,
                                      "password"_a = password, "db"_a = 0,
                                      "decode_responses"_a = true, "socket_timeout"_a = 3.0);
 }

@@ -11,7 +11,7 @@ namespace {
 
 // Marks the object unusable: every guarded method refuses it from now on.
 void refuse_login(py::handle self) {
-    set_attr(self, "login", py::int_(4003));
+    set_attr(self, "login", py::int_(unusable));
     say(py::str("-----------连接成功但是入参有误------------"));
 }
 

@@ -23,7 +23,7 @@ constexpr const char* open_end = "2500-12-31 00:00:00";
 py::object fun_update_sts(py::object self, py::object trade_flag) {
     if (auto refused = guard(self)) return *refused;
     if (trade_flag.not_equal(py::bool_(true)) && trade_flag.not_equal(py::bool_(false))) {
-        return record::rejected("必填字段未定义/格式有误, 请修改后重新执行");
+        return record::malformed_input();
     }
     std::string currenttime = clock::now_text(clock::seconds);
     std::string now = sql::text(py::str(currenttime));

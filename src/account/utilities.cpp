@@ -1,4 +1,5 @@
 #include "account/account.hpp"
+#include "common/clock.hpp"
 #include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
@@ -7,11 +8,7 @@
 
 namespace norvane::account {
 
-py::object unix_to_datetime(py::object unix_timestamp) {
-    py::object datetime = ns("datetime");
-    py::object utc = datetime.attr("timezone").attr("utc");
-    return datetime.attr("datetime").attr("fromtimestamp")(unix_timestamp, utc).attr("strftime")("%Y-%m-%d");
-}
+py::object unix_to_datetime(py::object unix_timestamp) { return clock::utc_date(unix_timestamp); }
 
 py::object fun_read_info(py::object self, py::object info) {
     if (auto refused = guard(self)) return *refused;

@@ -16,6 +16,9 @@ std::string now_text(const char* format);
 // "%Y-%m-%d %H:%M:%S": the form of the validity intervals and of most time stamps.
 inline constexpr const char* seconds = "%Y-%m-%d %H:%M:%S";
 
+// Seconds since the epoch (int or float) as the UTC date "%Y-%m-%d", whatever the local zone.
+py::object utc_date(py::handle seconds);
+
 // The signal methods' call time stamp: local time "%Y-%m-%d %H:%M:%S.%f" cut to 26 characters,
 // taken once per call and used for every column, statement and message of that call.
 std::string call_stamp();

@@ -38,8 +38,8 @@ std::string error_text(py::handle exception) {
 
 py::dict caught_record(py::handle exception) { return record::failed(py::str(error_text(exception))); }
 
-py::dict caught_record_with_line(py::handle exception, const FailingLine& at) {
-    return record::of(2, py::str(error_text(exception) + "line_no: " + std::to_string(at.line)));
+py::dict caught_record_in_step(py::handle exception, const Step& step) {
+    return record::of(2, py::str(error_text(exception) + "line_no: " + std::to_string(step.number)));
 }
 
 }  // namespace norvane

@@ -45,24 +45,26 @@ py::object handled(Body&& body) {
     return catching(std::forward<Body>(body), caught_record);
 }
 
-// The source line of the statement a history reader is running, for its error text.
-struct FailingLine {
-    int line = 0;
+// The numbered step a history reader is in, for its error text. The order, deal and position
+// readers number theirs: 1 the account's kind, 2 the statement, 3 the query, 4 the row count,
+// 5 the row dicts.
+struct Step {
+    int number = 0;
+    Step& operator=(int next) {
+        number = next;
+        return *this;
+    }
 };
 
-// Marks the statement that follows on the same source line, so that a failure names it:
-//   NOTE_LINE(at) auto result = client(self).attr("query")(sql);
-#define NOTE_LINE(mark) (mark).line = __LINE__;
-
-// History readers' form: {"code": 2, "msg": repr of the error + "line_no: " + line}. `body`
-// receives the FailingLine it marks its statements in.
-py::dict caught_record_with_line(py::handle exception, const FailingLine& at);
+// History readers' form: {"code": 2, "msg": repr of the error + "line_no: " + the step}. `body`
+// receives the Step it numbers.
+py::dict caught_record_in_step(py::handle exception, const Step& step);
 
 template <class Body>
-py::object handled_with_line(Body&& body) {
-    FailingLine at;
-    return catching([&] { return body(at); },
-                    [&](py::handle exception) { return caught_record_with_line(exception, at); });
+py::object handled_in_steps(Body&& body) {
+    Step step;
+    return catching([&] { return body(step); },
+                    [&](py::handle exception) { return caught_record_in_step(exception, step); });
 }
 
 }  // namespace norvane

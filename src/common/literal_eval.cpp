@@ -1,6 +1,7 @@
 #include "common/literal_eval.hpp"
 
 #include "common/namespace.hpp"
+#include "common/outside.hpp"
 
 namespace norvane {
 
@@ -11,7 +12,7 @@ py::object literal_value(py::handle text) {
     }
     // The interpreter's literal reader (ast.literal_eval, bound at load as `_literal_eval`): it
     // parses the text and accepts only literal nodes.
-    return ns("_literal_eval")(text);
+    return outside::literal_eval()(text);
 }
 
 }  // namespace norvane

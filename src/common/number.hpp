@@ -10,13 +10,6 @@
 namespace norvane {
 namespace py = pybind11;
 
-// a + b
-inline py::object plus(py::handle a, py::handle b) {
-    PyObject* sum = PyNumber_Add(a.ptr(), b.ptr());
-    if (sum == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(sum);
-}
-
 struct Number {
     enum Kind { truth, integer, floating } kind;
     std::string digits;  // "1"/"0" for truth values, decimal digits, or the float's shortest repr

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "common/namespace.hpp"
+#include "common/outside.hpp"
 
 namespace norvane::rows {
 
@@ -197,7 +198,7 @@ struct Writer {
 };
 
 Writer installed_pandas_writer() {
-    std::string version = str_of(ns("pd").attr("__version__"));
+    std::string version = str_of(outside::pd().attr("__version__"));
     bool pandas_3 = std::atoi(version.c_str()) >= 3;
     return Writer{pandas_3, pandas_3};
 }
@@ -438,9 +439,9 @@ py::list direct(py::handle result_set, py::handle names, const Options& options)
 
 // The table built, its date columns turned into text, written as records and read back.
 py::list through_pandas(py::handle result_set, py::handle names, const Options& options) {
-    py::object table = ns("pd").attr("DataFrame")(result_set, py::arg("columns") = names);
+    py::object table = outside::pd().attr("DataFrame")(result_set, py::arg("columns") = names);
     Converter convert;
-    py::object not_a_time = ns("pd").attr("NaT");  // a missing time stamp in a column of them
+    py::object not_a_time = outside::pd().attr("NaT");  // a missing time stamp in a column of them
     for (const std::string& column : options.date_text_columns) {
         py::list texts;
         for (py::handle value : table[py::str(column)].attr("tolist")()) {
@@ -455,7 +456,7 @@ py::list through_pandas(py::handle result_set, py::handle names, const Options& 
         table = table.attr("assign")(**replaced);
     }
     py::object text = table.attr("to_json")(py::arg("orient") = "records");
-    return ns("json").attr("loads")(text);
+    return outside::json().attr("loads")(text);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "common/namespace.hpp"
 #include "common/number.hpp"
 #include "common/text.hpp"
+#include "common/outside.hpp"
 
 #include <cmath>
 #include <stdexcept>
@@ -52,7 +53,7 @@ std::string literal(py::handle value) {
         return numeric->kind == Number::floating ? float_literal(numeric->value) : numeric->digits;
     }
     // pandas' missing-value markers (NaT, NA) are not texts either.
-    if (ns("pd").attr("isna")(value).ptr() == Py_True) return "NULL";
+    if (outside::pd().attr("isna")(value).ptr() == Py_True) return "NULL";
     return text(value);
 }
 

@@ -2,6 +2,7 @@
 
 #include "account/endpoints.hpp"
 #include "common/namespace.hpp"
+#include "common/outside.hpp"
 
 namespace norvane {
 
@@ -21,7 +22,7 @@ py::object construct_account(py::object self, py::object account_id, py::object 
     set_attr(self, "redis_conn", endpoints::environment_redis(env));
     self.attr("fun_login")();
     set_attr(self, "update_times", py::int_(0));
-    set_attr(self, "update_df", ns("pd").attr("DataFrame")());
+    set_attr(self, "update_df", outside::pd().attr("DataFrame")());
     set_attr(self, "if_copy", py::bool_(false));
     set_attr(self, "copy_redis_conn", endpoints::copy_account_redis());
     self.attr("fun_check_replicate")();

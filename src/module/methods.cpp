@@ -70,7 +70,7 @@ void define_methods(py::dict& class_dict) {
     table.instance<account::fun_read_info>(
         "fun_read_info", {{"info", "单笔最小开仓量"}},
         "Read one category of the risk configuration as {name: min_amt}.");
-    // Research data.
+    // Order splitting (help, query, change), then the live deals of a trading day.
     table.instance<splitting::fun_read_split_doc>("fun_read_split_doc", {},
                                                   "Help text on changing split modes.");
     table.instance<splitting::fun_search_split_mode>(
@@ -83,7 +83,7 @@ void define_methods(py::dict& class_dict) {
         "Switch the account to a split mode for a number of hours.");
     table.instance<live::fun_redis_deal>("fun_redis_deal", {"dte"},
                                          "The account's live deals of a trading day, from Redis.");
-    // Account administration.
+    // Research tables, the trade database and post-trade analysis.
     table.static_method<research::factors_value>(
         "factors_value", {{"typ", ""}, {"start_date", ""}, {"end_date", ""}},
         "Read a factor table (value, weight or net) over a date range.");

@@ -10,28 +10,28 @@
 #include "common/handled.hpp"
 #include "common/text.hpp"
 #include "common/namespace.hpp"
+#include "common/outside.hpp"
 #include "module/methods.hpp"
 
 namespace py = pybind11;
 
 namespace {
 
+#define NORVANE_TEXT(name) #name
+#define NORVANE_NAME_TEXT(name) NORVANE_TEXT(name)
+// The module's name, as pyproject.toml gives it.
+constexpr const char* module_name = NORVANE_NAME_TEXT(NORVANE_MODULE);
+
 void import_libraries(py::module_& m) {
-    constexpr std::pair<const char*, const char*> libraries[] = {
-        {"clickhouse_connect", "clickhouse_connect"}, {"datetime", "datetime"}, {"pd", "pandas"},
-        {"json", "json"},   {"redis", "redis"}, {"types", "types"},   {"warnings", "warnings"},
-        {"pymysql", "pymysql"}, {"os", "os"},
-    };
-    for (const auto& [bound_as, library] : libraries) m.attr(bound_as) = py::module_::import(library);
-    // The literal-only reader for texts kept in Redis (common/literal_eval): private, so the
-    // public namespace stays the libraries, the risk platform's names and the class, yet a script
-    // can still replace it.
-    m.attr("_literal_eval") = py::module_::import("ast").attr("literal_eval");
+    for (const auto& library : norvane::outside::libraries) {
+        m.attr(library.name) = py::module_::import(library.module);
+    }
+    m.attr(norvane::outside::literal_reader) = py::module_::import("ast").attr("literal_eval");
 }
 
 // from Velmora import *
 void import_risk_platform(py::module_& m) {
-    py::module_ risk_platform = py::module_::import("Velmora");
+    py::module_ risk_platform = py::module_::import(norvane::outside::risk_platform);
     if (py::hasattr(risk_platform, "__all__")) {
         for (py::handle name : risk_platform.attr("__all__")) {
             m.attr(name) = risk_platform.attr(name);
@@ -46,7 +46,7 @@ void import_risk_platform(py::module_& m) {
 
 py::object account_class() {
     py::dict namespace_;
-    namespace_["__module__"] = "Norvane";
+    namespace_["__module__"] = module_name;
     namespace_["__qualname__"] = "Norvane";
     namespace_["__doc__"] =
         "The account object: one per trading account, holding its ClickHouse client and Redis "
@@ -111,7 +111,7 @@ PyModuleDef_Slot slots[] = {
 // A static definition holds no Python object: the interpreter only reads it.
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
-    "Norvane",
+    module_name,
     "The desk's data-access module: the account class Norvane.",
     0,
     nullptr,
@@ -123,4 +123,7 @@ PyModuleDef definition = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_Norvane() { return PyModuleDef_Init(&definition); }
+// PyInit_<module name>, the name pyproject.toml gives the module (NORVANE_MODULE).
+#define NORVANE_JOIN(a, b) a##b
+#define NORVANE_INIT_FUNCTION(name) NORVANE_JOIN(PyInit_, name)
+PyMODINIT_FUNC NORVANE_INIT_FUNCTION(NORVANE_MODULE)() { return PyModuleDef_Init(&definition); }

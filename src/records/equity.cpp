@@ -1,17 +1,15 @@
 // Equity history: a real account's funds from the risk platform, or one balance per trading day
 // over a range, whatever the account kind: the simulated accounts' daily values and the last
 // snapshot of each day of the real accounts.
-#include <cmath>
-#include <cstdint>
-#include <cstdio>
-
 #include "common/clock.hpp"
+#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
 #include "records/frame.hpp"
 #include "records/records.hpp"
+#include "common/outside.hpp"
 
 namespace norvane::records {
 
@@ -84,40 +82,30 @@ py::object funds(py::handle self, py::handle answer) {
 }
 
 // Milliseconds since the epoch as seconds (a missing value fails here, as a division would).
-py::object epoch_seconds(py::handle milliseconds) {
-    PyObject* seconds = PyNumber_TrueDivide(milliseconds.ptr(), py::int_(1000).ptr());
-    if (seconds == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(seconds);
-}
+py::object epoch_seconds(py::handle milliseconds) { return py::reinterpret_borrow<py::object>(milliseconds) / py::int_(1000); }
 
 // The calendar day a trading day's milliseconds (its UTC midnight) stand for. Rendering that
 // instant in local time would give the day before west of UTC.
-py::str calendar_day(py::handle milliseconds) {
-    double seconds = epoch_seconds(milliseconds).cast<double>();
-    std::int64_t days = static_cast<std::int64_t>(std::floor(seconds / 86400.0)) + 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const unsigned day_of_era = static_cast<unsigned>(days - era * 146097);
-    const unsigned year_of_era =
-        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const unsigned shifted_month = (5 * day_of_year + 2) / 153;
-    const unsigned day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-    const unsigned month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-    const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02u", static_cast<long long>(year), month, day);
-    return py::str(text);
-}
+py::object calendar_day(py::handle milliseconds) { return clock::utc_date(epoch_seconds(milliseconds)); }
 
 // A time stamp's milliseconds rendered in the process's local time.
 py::object local_time(py::handle milliseconds) {
-    py::object moment = ns("datetime").attr("datetime").attr("fromtimestamp")(epoch_seconds(milliseconds));
+    py::object moment = outside::datetime().attr("datetime").attr("fromtimestamp")(epoch_seconds(milliseconds));
     return moment.attr("strftime")(clock::seconds);
 }
 
-py::object balances(py::handle self, const Range& range) {
+}  // namespace
+
+py::object fun_read_equity(py::object self, py::object start_date, py::object end_date) {
+    if (auto refused = guard(self)) return *refused;
+    if (realtime_read(self, start_date, end_date)) {
+        auto answer = realtime_answer(self);
+        return answer ? realtime_ok(funds(self, *answer)) : realtime_refused();
+    }
+    auto range = query_range(start_date, end_date);
+    if (!range) return bad_dates();
     return handled([&] {
-        py::object result = attr(self, "client").attr("query")(statement(daily_balances, self, range));
+        py::object result = attr(self, "client").attr("query")(statement(daily_balances, self, *range));
         py::list rows = rows::row_dicts(result, {{}, {"account_id", "trading_day", "balance", "update_time"}});
         for (py::handle row : rows) {
             row["trading_day"] = calendar_day(row["trading_day"]);
@@ -125,13 +113,6 @@ py::object balances(py::handle self, const Range& range) {
         }
         return py::object(record::ok("success, ", rows));
     });
-}
-
-}  // namespace
-
-py::object fun_read_equity(py::object self, py::object start_date, py::object end_date) {
-    static const Frame equity{funds, balances};
-    return read_records(self, start_date, end_date, equity);
 }
 
 }  // namespace norvane::records

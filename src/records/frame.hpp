@@ -1,12 +1,15 @@
 #pragma once
-// The reading frame every trading-record reader runs: the initialisation guard; with no dates, a
-// real account's current figures from the risk platform; otherwise both dates checked and turned
-// into the "%Y-%m-%d" form the stored tables compare with, and the reader's dated part.
+// The steps the trading-record readers share, as plain functions. Each reader runs, top to
+// bottom: the initialisation guard; with no dates, a real account's current figures from the risk
+// platform; otherwise both dates checked and turned into the "%Y-%m-%d" form the stored tables
+// compare with, then its statement, its rows and its record.
 #include <pybind11/pybind11.h>
 
-#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "common/handled.hpp"
 
 namespace norvane::records {
 namespace py = pybind11;
@@ -17,41 +20,42 @@ struct Range {
     std::string end;
 };
 
-struct Frame {
-    // The "data" of a successful real-time answer.
-    std::function<py::object(py::handle self, py::handle answer)> realtime_data;
-    // Everything after the dates are converted.
-    std::function<py::object(py::handle self, const Range& range)> dated;
-};
-
-// Errors of the real-time call and of the date parsing reach the caller; the dated part
-// reports its own.
-py::object read_records(py::handle self, py::handle start_date, py::handle end_date,
-                        const Frame& frame);
-
-// Order, deal and position history share their dated part: one query, the rows as row dicts,
-// any error reported with the source line of the statement that failed.
-struct History {
-    // The answer's value a real-time read passes on unchanged.
-    const char* realtime_key;
-    // Statements with {tmp_start_date}, {tmp_end_date} and {account_id}.
-    const char* real_accounts;
-    const char* simulated_accounts;  // nullptr: simulated accounts get `simulated_refusal`
-    const char* simulated_refusal;
-    // Columns whose dates are turned into "%Y-%m-%d" text, in this order.
-    std::vector<std::string> date_columns;
-};
-
-py::object read_history(py::handle self, py::handle start_date, py::handle end_date,
-                        const History& history);
-
 // A real account's id begins with "8"; any other is a simulated account.
 bool real_account(py::handle self);
 
 // The trader id the risk platform knows the account by: the first eight characters of its id.
 py::object trader_id(py::handle self);
 
+// Both dates empty and a real account: the reader answers from the risk platform.
+bool realtime_read(py::handle self, py::handle start_date, py::handle end_date);
+
+// The risk platform's answer for the account's trader, or nothing when the platform refused the
+// login; what the platform library raises reaches the caller.
+std::optional<py::object> realtime_answer(py::handle self);
+
+// {"code": 0, "msg": "查询成功（风控平台实时数据）", "data": data}
+py::dict realtime_ok(py::handle data);
+
+// {"code": 1, "msg": "风控平台实时数据查询失败, 请检查账号信息"}
+py::dict realtime_refused();
+
+// The record of a real-time read that passes the answer's `key` on: `realtime_ok` with it, or
+// `realtime_refused`.
+py::dict realtime_record(py::handle self, const char* key);
+
+// Both dates as "%Y-%m-%d", or nothing when either is not eight characters long (the reader then
+// answers `bad_dates`); a text that names no day raises the parser's error.
+std::optional<Range> query_range(py::handle start_date, py::handle end_date);
+
+// {"code": 2, "msg": "日期格式有误, 请修改后重新执行"}
+py::dict bad_dates();
+
 // A reader's statement with the range and the whole account id filled in.
 std::string statement(const char* sql, py::handle self, const Range& range);
+
+// Steps 3 to 5 of the order, deal and position readers (see `Step`): the query, the row count,
+// the rows as row dicts with `date_columns` as "%Y-%m-%d" text, and the success record.
+py::object stored_rows(py::handle self, const std::string& statement, Step& step,
+                       const std::vector<std::string>& date_columns);
 
 }  // namespace norvane::records

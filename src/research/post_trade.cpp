@@ -6,6 +6,7 @@
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "research/research.hpp"
+#include "common/outside.hpp"
 
 #include <string>
 
@@ -25,7 +26,7 @@ py::object dashed(py::handle date) {
 }  // namespace
 
 py::object mysql_248(py::object sql) {
-    py::object connection = ns("pymysql").attr("connect")(
+    py::object connection = outside::pymysql().attr("connect")(
         "host"_a = endpoints::database_host(), "port"_a = endpoints::mysql_port,
         "user"_a = endpoints::mysql_user, "password"_a = endpoints::mysql_password(),
         "database"_a = endpoints::mysql_database, "charset"_a = endpoints::mysql_charset);
@@ -36,7 +37,7 @@ py::object mysql_248(py::object sql) {
         py::list columns;
         for (py::handle column : cursor.attr("description")) columns.append(column[py::int_(0)]);
         py::list rows(cursor.attr("fetchall")());
-        py::object table = ns("pd").attr("DataFrame")(rows, "columns"_a = columns);
+        py::object table = outside::pd().attr("DataFrame")(rows, "columns"_a = columns);
         cursor.attr("close")();
         return table;
     });
@@ -46,12 +47,12 @@ py::object post_trade_analysis(py::object self, py::object start_date, py::objec
                                py::object typ) {
     if (auto refused = guard(self)) return *refused;
     if (py::len(start_date) != 8 || py::len(end_date) != 8 || typ.equal(py::str(""))) {
-        return record::rejected("必填字段未定义/格式有误, 请修改后重新执行");
+        return record::malformed_input();
     }
     return handled([&] {
         py::object start = dashed(start_date);
         py::object end = dashed(end_date);
-        if (!typ.equal(py::str("commodity"))) return py::object(record::ok_data(ns("pd").attr("DataFrame")()));
+        if (!typ.equal(py::str("commodity"))) return py::object(record::ok_data(outside::pd().attr("DataFrame")()));
         // Returns of both books in the range, short contract codes only; each register row of the
         // account matches the returns stored under its assetacc_save (else the account itself). A
         // commodity listed twice in commodity_info counts its rows twice.

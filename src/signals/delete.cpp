@@ -27,7 +27,7 @@ py::object fun_delete_signal(py::object self, py::object trading_day, py::object
     if (auto refused = guard(self)) return *refused;
     if (trading_day.equal(py::str("")) || order_typ.equal(py::str("")) ||
         !py::type::of(contract).is(py::type::of(py::list()))) {
-        return record::rejected("必填字段未定义/格式有误, 请修改后重新执行");
+        return record::malformed_input();
     }
     const std::string stamp = clock::call_stamp();
     std::initializer_list<std::pair<std::string_view, std::string>> values = {

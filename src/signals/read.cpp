@@ -28,7 +28,7 @@ py::object fun_read_signal(py::object self, py::object start_date, py::object en
                            py::object clean) {
     if (auto refused = guard(self)) return *refused;
     if (py::len(start_date) != 8 || py::len(end_date) != 8) {
-        return record::rejected("必填字段未定义/格式有误, 请修改后重新执行");
+        return record::malformed_input();
     }
     std::string query = sql::fill(truthy(clean) ? clean_view : full_view,
                                   {{"start_date", sql::text(start_date)},

@@ -7,6 +7,7 @@
 #include "common/number.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
+#include "common/outside.hpp"
 
 namespace norvane::signals {
 
@@ -29,8 +30,8 @@ py::str hash_record(py::handle row, py::handle day, py::handle account_id, int f
     for (const char* column : hash_columns) record[column] = exact_number(row[py::str(column)]);
     record["trading_day"] = day;
     record["account_id"] = account_id;
-    if (feature_shift != 0) record["feature"] = plus(record["feature"], py::int_(feature_shift));
-    return ns("json").attr("dumps")(record);
+    if (feature_shift != 0) record["feature"] = py::object(record["feature"]) + py::int_(feature_shift);
+    return outside::json().attr("dumps")(record);
 }
 
 // The position of a column in the table, or -1.

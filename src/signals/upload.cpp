@@ -9,6 +9,7 @@
 #include "common/truth.hpp"
 #include "signals/signals.hpp"
 #include "signals/storage.hpp"
+#include "common/outside.hpp"
 
 namespace norvane::signals {
 
@@ -30,10 +31,10 @@ std::string complete_columns(py::object& table) {
     std::string missing;
     py::object columns = table.attr("columns");
     for (const char* column : input_columns) {
-        if (columns.attr("__contains__")(column).cast<bool>()) continue;
+        if (columns.contains(py::str(column))) continue;
         py::object fill = default_of(column);
         if (fill.is_none()) {
-            missing += std::string("输入数据缺少 ") + column + " 列";
+            missing += record::missing_column(column);
         } else {
             table[py::str(column)] = fill;
         }
@@ -77,12 +78,12 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
     if (auto refused = guard(self)) return *refused;
 
     // A table of the method's own, so that the caller's table keeps its columns.
-    py::object table = ns("pd").attr("DataFrame")(input_data).attr("copy")();
+    py::object table = outside::pd().attr("DataFrame")(input_data).attr("copy")();
     std::string missing = complete_columns(table);
     if (!missing.empty()) return record::rejected(missing);
     size_t pairs = distinct_rows(table, labels({"trading_day", "contract"}));
-    if (pairs != py::len(table)) return record::rejected("输入数据有重复数据, 请修改后重新执行");
-    if (pairs == 0) return record::rejected("输入数据为空, 请修改后重新执行");
+    if (pairs != py::len(table)) return record::duplicate_rows();
+    if (pairs == 0) return record::empty_input();
     if (distinct_rows(table, labels({"trading_day"})) != 1) {
         return record::rejected("输入数据中的日期有不同值, 目前只支持单次上传单一日期......");
     }
@@ -105,7 +106,7 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
         // A new table rather than an assignment into a column just read: pandas takes a column
         // written through a borrowed reference for a chained assignment.
         py::dict shifted;
-        shifted["feature"] = plus(table[py::str("feature")], py::int_(20));
+        shifted["feature"] = py::object(table[py::str("feature")]) + py::int_(20);
         table = table.attr("assign")(**shifted);
     }
 

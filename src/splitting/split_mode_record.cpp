@@ -8,6 +8,7 @@
 
 #include "common/namespace.hpp"
 #include "common/sql.hpp"
+#include "common/outside.hpp"
 
 namespace norvane::splitting {
 
@@ -165,7 +166,7 @@ py::dict parse_split_mode(py::handle text) {
     py::list numbers;
     for (const auto& part : parts) numbers.append(py::int_(py::str(part)));
     py::dict change;
-    change["ts"] = ns("datetime").attr("datetime")(*py::tuple(numbers));
+    change["ts"] = outside::datetime().attr("datetime")(*py::tuple(numbers));
     change["effective_hour"] = hours;
     change["split_mode"] = py::str(mode);
     return change;

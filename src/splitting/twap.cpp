@@ -8,6 +8,7 @@
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "splitting/splitting.hpp"
+#include "common/outside.hpp"
 
 namespace norvane::splitting {
 
@@ -16,33 +17,26 @@ namespace {
 // The input's required columns, in the order of the messages and of the written columns.
 constexpr const char* required[] = {"commodity", "if_twap", "time_gap", "volume"};
 
-// The comparison as the table library makes it (element-wise on a column).
-py::object compared(py::handle left, py::handle right, int op) {
-    PyObject* result = PyObject_RichCompare(left.ptr(), right.ptr(), op);
-    if (result == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(result);
-}
-
 }  // namespace
 
 // No outer handler: an input the table library or a comparison rejects, a value that cannot be
 // written, or a failing insert reaches the caller; rows inserted before a failing insert stay.
 py::object fun_update_TWAP_info(py::object self, py::object input_data) {
     if (auto refused = guard(self)) return *refused;
-    py::object table = ns("pd").attr("DataFrame")(input_data);
+    py::object table = outside::pd().attr("DataFrame")(input_data);
 
     std::string missing;
     py::object columns = table.attr("columns");
     for (const char* column : required) {
-        if (!columns.contains(py::str(column))) missing += std::string("输入数据缺少 ") + column + " 列";
+        if (!columns.contains(py::str(column))) missing += record::missing_column(column);
     }
     if (!missing.empty()) return record::rejected(missing);
 
     const size_t given = py::len(table);
     if (py::len(table[labels({"commodity"})].attr("drop_duplicates")()) != given) {
-        return record::rejected("输入数据有重复数据, 请修改后重新执行");
+        return record::duplicate_rows();
     }
-    if (given == 0) return record::rejected("输入数据为空, 请修改后重新执行");
+    if (given == 0) return record::empty_input();
 
     py::object settings = table[labels({"commodity", "if_twap", "time_gap", "volume"})].attr("copy")();
     py::list commodities;
@@ -53,8 +47,8 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
 
     // Rows outside the accepted values (missing values included) are left out without a word.
     py::object valid = settings["if_twap"].attr("isin")(py::make_tuple(1, 0)) &
-                       compared(settings["time_gap"], py::int_(0), Py_GE) &
-                       compared(settings["volume"], py::int_(0), Py_GE);
+                       settings["time_gap"].attr("__ge__")(py::int_(0)) &
+                       settings["volume"].attr("__ge__")(py::int_(0));
     py::object kept = settings[valid];
     settings = kept.attr("assign")(py::arg("account_id") = attr(self, "account_id"));
     std::string update_time = clock::now_text(clock::seconds);
