@@ -12,6 +12,33 @@ import pytest
 OPEN_END = "2500-12-31 00:00:00"
 
 
+class Recording:
+    """Stands in for a client or connection: passes every method call on to `target` and notes
+    it in `calls` as (method name, *positional arguments). `before(name, *args)`, when given,
+    runs first and may raise, as a failing service would."""
+
+    def __init__(self, target, calls=None, before=None):
+        self.target, self.calls, self.before = target, [] if calls is None else calls, before
+
+    def __getattr__(self, name):
+        real = getattr(self.target, name)
+        if not callable(real):
+            return real
+
+        def call(*args, **kwargs):
+            self.calls.append((name,) + args)
+            if self.before is not None:
+                self.before(name, *args)
+            return real(*args, **kwargs)
+        return call
+
+
+@pytest.fixture
+def recording():
+    """The Recording class: recording(client) or recording(client, calls, before=...)."""
+    return Recording
+
+
 @pytest.fixture
 def redis(redis_writer):
     """The test environment's Redis (also the copy-account Redis)."""
@@ -53,6 +80,23 @@ def link(clickhouse_writer):
             "INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid) VALUES"
             f" ('{account_id}', '{copy_account_id}', {is_valid})")
     return add
+
+
+@pytest.fixture
+def account_object(stack, register, link, new_id):
+    """A logged-in account object of the test's own: account_object(prefix="8", key="key",
+    user="test_user", copy=False, account_id=None, **register_row). prefix "8" gives a real
+    account, any other a simulated one; copy=True links a copy account. Registered rows make it
+    usable unless `register_row` says otherwise."""
+    import Norvane
+
+    def make(prefix="8", key="key", user="test_user", copy=False, account_id=None, **row):
+        account_id = account_id or new_id(prefix)
+        register(account_id, key, **row)
+        if copy:
+            link(account_id, new_id("8"))
+        return Norvane.Norvane(account_id, key, user)
+    return make
 
 
 @pytest.fixture

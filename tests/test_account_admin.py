@@ -29,28 +29,12 @@ def open_trading_rows(client, account_id, at):
 
 
 @pytest.fixture
-def account(stack, register, new_id, clock):
+def account(account_object, clock):
     """A usable account object of the test's own, registered with trade flag "T"."""
     def make(key="key", at="2025-08-29 09:30:00", **row):
-        account_id = new_id()
-        register(account_id, key, market_value=750000.5, **row)
         clock(at)
-        return Norvane.Norvane(account_id, key, "test_user")
+        return account_object(prefix="t", key=key, market_value=750000.5, **row)
     return make
-
-
-class RecordingClient:
-    """Passes every call on to the real client and remembers the statement texts in order."""
-    def __init__(self, client):
-        self.client, self.calls = client, []
-
-    def query(self, sql, *args, **kwargs):
-        self.calls.append(("query", sql))
-        return self.client.query(sql, *args, **kwargs)
-
-    def command(self, sql, *args, **kwargs):
-        self.calls.append(("command", sql))
-        return self.client.command(sql, *args, **kwargs)
 
 
 class TestTradingFlag:
@@ -96,11 +80,12 @@ class TestTradingFlag:
         assert acct.fun_update_sts(flag) == BAD_FLAG
         assert register_rows(clickhouse_writer, acct.account_id) == before
 
-    def test_statements_in_order_with_quoted_columns_and_typed_values(self, account, clickhouse_writer):
+    def test_statements_in_order_with_quoted_columns_and_typed_values(self, account, clickhouse_writer,
+                                                                       recording):
         acct = account()
-        acct.client = recording = RecordingClient(acct.client)
+        acct.client = recorded = recording(acct.client)
         acct.fun_update_sts(False)
-        [(kind1, read), (kind2, close), (kind3, insert)] = recording.calls
+        [(kind1, read), (kind2, close), (kind3, insert)] = recorded.calls
         assert (kind1, kind2, kind3) == ("query", "command", "command")
         assert read.startswith("select account_id,") and f"account_id = '{acct.account_id}'" in read
         assert close == ("ALTER TABLE factors.t_account_info UPDATE zip_enddate = '2025-08-29 09:30:00'\n"
@@ -131,16 +116,14 @@ class TestTradingFlag:
         assert row[8] == "2025-08-29 09:30:00"
 
     def test_a_failing_insert_reaches_the_caller_with_the_open_rows_already_closed(
-            self, account, clickhouse_writer):
+            self, account, clickhouse_writer, recording):
         acct = account()
 
-        class FailingInsert(RecordingClient):
-            def command(self, sql, *args, **kwargs):
-                if sql.startswith("INSERT"):
-                    raise ConnectionError("connection to the database lost")
-                return super().command(sql, *args, **kwargs)
+        def inserts_fail(name, sql, *args):
+            if sql.startswith("INSERT"):
+                raise ConnectionError("connection to the database lost")
 
-        acct.client = FailingInsert(acct.client)
+        acct.client = recording(acct.client, before=inserts_fail)
         with pytest.raises(ConnectionError):
             acct.fun_update_sts(False)
         # Not atomic: the close stays done and the account has no open row until repaired.
@@ -148,12 +131,12 @@ class TestTradingFlag:
         assert (row[4], row[8]) == ("T", "2025-08-29 09:30:00")
 
     def test_an_account_id_held_as_a_number_is_written_by_its_value(
-            self, stack, register, clock, clickhouse_writer):
+            self, stack, register, clock, clickhouse_writer, recording):
         number = 88 * 10**10 + uuid.uuid4().int % 10**10
         register(str(number), "key")
         clock("2025-08-29 09:30:00")
         acct = Norvane.Norvane(HostileInt(number), "key", "test_user")
-        acct.client = RecordingClient(acct.client)
+        acct.client = recording(acct.client)
         acct.fun_update_sts(False)
         assert [sql.count(f"'{number}'") for _, sql in acct.client.calls] == [1, 1, 1]
         assert [row[4] for row in register_rows(clickhouse_writer, number)] == ["T", "F"]

@@ -7,11 +7,9 @@ DAY = "20250829"
 
 
 @pytest.fixture
-def account(stack, register, new_id):
+def account(account_object):
     """A usable account object of the test's own, registered with market value 750000."""
-    account_id = new_id()
-    register(account_id, "key", market_value=750000.0)
-    return Norvane.Norvane(account_id, "key", "test_user")
+    return account_object(prefix="t", market_value=750000.0)
 
 
 def store(redis, method, account_id, text):

@@ -32,23 +32,7 @@ def live_rows(clickhouse_reader, account_id):
         " AND delete_tag IS NULL GROUP BY contract", parameters={"id": account_id}).result_rows
 
 
-class OutageAfter:
-    """The account's ClickHouse client, which takes the service down before its n-th statement."""
-
-    def __init__(self, client, statements, begin_outage):
-        self.client, self.left, self.begin_outage = client, statements, begin_outage
-
-    def command(self, statement):
-        self.left -= 1
-        if self.left == 0:
-            self.begin_outage()
-        return self.client.command(statement)
-
-    def __getattr__(self, name):
-        return getattr(self.client, name)
-
-
-def test_clickhouse_down_in_the_middle_of_an_upload(account, outage, clickhouse_reader):
+def test_clickhouse_down_in_the_middle_of_an_upload(account, outage, clickhouse_reader, recording):
     trader = Norvane.Norvane(*account.args)
     first = trader.fun_update_signal(signals(300, position=1.0))
     assert first["code"] == 0
@@ -56,7 +40,11 @@ def test_clickhouse_down_in_the_middle_of_an_upload(account, outage, clickhouse_
     client = trader.client
     with contextlib.ExitStack() as during:  # its end brings the service back
         # Statement 1 retires the first upload, 2 to 149 insert, the 150th finds the service down.
-        trader.client = OutageAfter(client, 150, lambda: during.enter_context(outage("clickhouse")))
+        def take_down_before_the_150th(name, *args):
+            if len(trader.client.calls) == 150:
+                during.enter_context(outage("clickhouse"))
+
+        trader.client = recording(client, before=take_down_before_the_150th)
         with pytest.raises(OperationalError):
             trader.fun_update_signal(table)
     trader.client = client

@@ -46,12 +46,10 @@ class Answering:
 
 
 @pytest.fixture
-def account(stack, register, new_id):
+def account(account_object):
     """An account object of the test's own: account("8") a real one, account("s") simulated."""
     def make(prefix="8", account_id=None):
-        account_id = account_id or new_id(prefix)
-        register(account_id, "key")
-        made = Norvane.Norvane(account_id, "key", "test_user")
+        made = account_object(prefix, account_id=account_id)
         assert made.login == 0
         return made
     return make

@@ -25,15 +25,9 @@ def signals(contracts, day=DAY, **columns):
 
 
 @pytest.fixture
-def account(stack, register, link, new_id):
+def account(account_object):
     """A logged-in account object of the test's own: account(copy=True) links a copy account."""
-    def make(copy=False, account_id=None):
-        account_id = account_id or new_id("8")
-        register(account_id, "key-" + account_id)
-        if copy:
-            link(account_id, new_id("8"))
-        return Norvane.Norvane(account_id, "key-" + account_id, "quant_a")
-    return make
+    return lambda copy=False, account_id=None: account_object(user="quant_a", copy=copy, account_id=account_id)
 
 
 @pytest.fixture
@@ -224,26 +218,33 @@ def test_hostile_texts_are_stored_as_values_and_never_run(account, stored, click
     assert clickhouse_writer.command("EXISTS TABLE factors.t_order_dtl") == 1
 
 
-class FailingFirstInsert:
-    """The account's real client, except that the first INSERT fails as a lost connection would."""
+def first_insert_fails():
+    """A recording's step that fails the first INSERT as a lost connection would."""
+    failed = []
 
-    def __init__(self, client):
-        self.client, self.failed = client, False
-
-    def query(self, *args, **kwargs):
-        return self.client.query(*args, **kwargs)
-
-    def command(self, statement):
-        if statement.startswith("INSERT") and not self.failed:
-            self.failed = True
+    def step(name, statement, *args):
+        if name == "command" and statement.startswith("INSERT") and not failed:
+            failed.append(statement)
             raise ConnectionError("connection to the database lost")
-        return self.client.command(statement)
+    return step
 
 
-def test_a_failed_upload_repeated_through_the_same_object_is_stored(account, stored):
+def copy_insert_fails(copy_id, which=2):
+    """A recording's step that fails the copy account's `which`-th INSERT."""
+    inserts = []
+
+    def step(name, statement, *args):
+        if name == "command" and statement.startswith("INSERT") and f"'{copy_id}'" in statement:
+            inserts.append(statement)
+            if len(inserts) == which:
+                raise ConnectionError("connection to the database lost")
+    return step
+
+
+def test_a_failed_upload_repeated_through_the_same_object_is_stored(account, stored, recording):
     trader = account()
     real_client = trader.client
-    trader.client = FailingFirstInsert(real_client)
+    trader.client = recording(real_client, before=first_insert_fails())
     with pytest.raises(ConnectionError):
         trader.fun_update_signal(signals(["k1", "k2"]))
     assert trader.update_df.empty
@@ -454,31 +455,14 @@ class FailingCopyRedis:
         return fail
 
 
-class FailingCopyInserts:
-    """The account's client, except that the copy account's second INSERT fails."""
-
-    def __init__(self, client, copy_id):
-        self.client, self.copy_id, self.inserts = client, copy_id, 0
-
-    def query(self, *args, **kwargs):
-        return self.client.query(*args, **kwargs)
-
-    def command(self, statement):
-        if statement.startswith("INSERT") and f"'{self.copy_id}'" in statement:
-            self.inserts += 1
-            if self.inserts == 2:
-                raise ConnectionError("connection to the database lost")
-        return self.client.command(statement)
-
-
 @pytest.mark.parametrize("failure", ["copy Redis down", "copy insert fails"])
-def test_an_upload_whose_copy_failed_is_stored_again_in_full(account, stored, failure):
+def test_an_upload_whose_copy_failed_is_stored_again_in_full(account, stored, failure, recording):
     trader = account(copy=True)
     copy_id, copy_redis, client = trader.copy_account_id, trader.copy_redis_conn, trader.client
     if failure == "copy Redis down":
         trader.copy_redis_conn = FailingCopyRedis()
     else:
-        trader.client = FailingCopyInserts(client, copy_id)
+        trader.client = recording(client, before=copy_insert_fails(copy_id))
     table = signals(["k1", "k2"])
     with pytest.raises((ConnectionError, redis_library.ConnectionError)):
         trader.fun_update_signal(table, use_redis=True)

@@ -161,20 +161,6 @@ class TestTemporaryMode:
         assert d.account.fun_search_split_mode("available")["code"] == 0
 
 
-class Recorder:
-    """Passes calls on to the real connection and notes them in a shared list."""
-    def __init__(self, target, calls):
-        self._target, self._calls = target, calls
-
-    def __getattr__(self, name):
-        real = getattr(self._target, name)
-
-        def call(*args, **kwargs):
-            self._calls.append((name,) + args)
-            return real(*args, **kwargs)
-        return call
-
-
 class TestSplitModeChange:
     @pytest.mark.parametrize("moment, hours, ts_text", [
         (real_datetime.datetime(2025, 8, 29, 9, 30, 5, 123456), 2, "2025, 8, 29, 9, 30, 5, 123456"),
@@ -200,12 +186,12 @@ class TestSplitModeChange:
             "SELECT split_mode, ts, effective_hour FROM strategy.param_modify_log"
             f" WHERE account_id = '{d.id}'").result_rows == [(d.mode, seconds, hours)]
 
-    def test_mode_check_then_ping_then_log_row_then_redis_field(self, desk, clock):
+    def test_mode_check_then_ping_then_log_row_then_redis_field(self, desk, clock, recording):
         d = desk()
         clock("2025-08-29 09:30:00")
         calls = []
-        d.account.client = Recorder(d.account.client, calls)
-        d.account.redis_conn = Recorder(d.account.redis_conn, calls)
+        d.account.client = recording(d.account.client, calls)
+        d.account.redis_conn = recording(d.account.redis_conn, calls)
         d.account.fun_set_split_mode(d.mode, 2)
         assert calls == [
             ("query", "select count(*) as n\nfrom strategy.param_account_info\n"
@@ -228,12 +214,12 @@ class TestSplitModeChange:
         (("default", 2), "mode default 不在可选项目中"),
         (("4321no-such-mode", 23.9), "mode 4321no-such-mode 不在可选项目中"),
     ])
-    def test_refused_changes_write_nothing(self, desk, args, msg):
+    def test_refused_changes_write_nothing(self, desk, args, msg, recording):
         d = desk()
         args = tuple(d.mode if a == "MODE" else a for a in args)
         calls = []
-        d.account.client = Recorder(d.account.client, calls)
-        d.account.redis_conn = Recorder(d.account.redis_conn, calls)
+        d.account.client = recording(d.account.client, calls)
+        d.account.redis_conn = recording(d.account.redis_conn, calls)
         assert d.account.fun_set_split_mode(*args) == {"code": 2, "msg": msg}
         assert [c[0] for c in calls] in ([], ["query"])
 
@@ -280,11 +266,11 @@ class TestTwapUpload:
         assert self.stored(clickhouse_writer, d.id) == [
             ("AG", 1, 0.5, 0.0, stamp), ("AG", 1, 30.0, 5.0, stamp), ("O'K", 0, 0.0, 10.0, stamp)]
 
-    def test_statement_text(self, desk, clock):
+    def test_statement_text(self, desk, clock, recording):
         d = desk()
         clock("2025-08-29 09:30:00")
         calls = []
-        d.account.client = Recorder(d.account.client, calls)
+        d.account.client = recording(d.account.client, calls)
         d.account.fun_update_TWAP_info({"commodity": ["ag", "m"], "if_twap": [1, 0],
                                         "time_gap": [30, 0.5], "volume": [5, 10.0]})
         columns = '"commodity", "if_twap", "time_gap", "volume", "account_id", "update_time"'
@@ -298,11 +284,11 @@ class TestTwapUpload:
         d.account.fun_update_TWAP_info({"commodity": ["ag"], "if_twap": [1], "time_gap": [30], "volume": [5]})
         assert calls[0][1].endswith(f" values ('AG', 1, 30, 5, '{d.id}', '2025-08-29 09:30:00');")
 
-    def test_numbers_are_written_from_their_value(self, desk, clock):
+    def test_numbers_are_written_from_their_value(self, desk, clock, recording):
         d = desk()
         clock("2025-08-29 09:30:00")
         calls = []
-        d.account.client = Recorder(d.account.client, calls)
+        d.account.client = recording(d.account.client, calls)
         d.account.fun_update_TWAP_info({"commodity": ["ag"], "if_twap": [HostileInt(1)],
                                         "time_gap": [HostileFloat(2.5)], "volume": [HostileInt(5)]})
         assert calls[0][1].endswith(f" values ('AG', 1, 2.5, 5, '{d.id}', '2025-08-29 09:30:00');")
