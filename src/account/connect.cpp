@@ -21,15 +21,15 @@ py::object fun_clickhouse_connect(py::object self) {
                                                         "password"_a = endpoints::clickhouse_password());
             // A reconnect closes the client it replaces; a failed reconnect keeps the old one.
             py::object replaced = py::getattr(self, "client", py::none());
-            set_attr(self, "client", client);
+            self.attr("client") = client;
             if (!replaced.is_none() && !replaced.is(client)) close_quietly(replaced);
-            set_attr(self, "connect_tag", py::int_(0));
+            self.attr("connect_tag") = py::int_(0);
             say(record::ok("connect to database"));
             return py::none();
         },
         [&](py::handle error) {
             // `client` keeps what it had: None on the first call, the old client on a reconnect.
-            set_attr(self, "connect_tag", py::int_(unusable));
+            self.attr("connect_tag") = py::int_(unusable);
             say(record::of(unusable, py::str(error_text(error))));
             return py::none();
         });

@@ -11,7 +11,7 @@ namespace {
 
 // Marks the object unusable: every guarded method refuses it from now on.
 void refuse_login(py::handle self) {
-    set_attr(self, "login", py::int_(unusable));
+    self.attr("login") = py::int_(unusable);
     say(py::str("-----------连接成功但是入参有误------------"));
 }
 
@@ -23,10 +23,10 @@ py::object fun_login(py::object self) {
 from factors.t_account_info where {currenttime} >= zip_begindate and {currenttime} < zip_enddate
 and account_id = {account_id} and acquire_info_key = {acquire_key})",
                                       {{"currenttime", sql::text(py::str(currenttime))},
-                                       {"account_id", sql::text(attr(self, "account_id"))},
-                                       {"acquire_key", sql::text(attr(self, "acquire_key"))}});
-    py::object result = attr(self, "client").attr("query")(statement);
-    py::object pong = attr(self, "redis_conn").attr("ping")();
+                                       {"account_id", sql::text(self.attr("account_id"))},
+                                       {"acquire_key", sql::text(self.attr("acquire_key"))}});
+    py::object result = self.attr("client").attr("query")(statement);
+    py::object pong = self.attr("redis_conn").attr("ping")();
     // A silent Redis does not excuse wrong credentials: the account count is judged either way.
     py::object count = result.attr("result_set")[py::int_(0)][py::int_(0)];
     bool registered = count > py::int_(0);
@@ -47,11 +47,11 @@ py::object fun_check_replicate(py::object self) {
     std::string statement = sql::fill(R"(select copy_account_id
 from factors.t_assetacc_match
 where account_id = {account_id} and is_valid = 1)",
-                                      {{"account_id", sql::text(attr(self, "account_id"))}});
-    py::object rows = attr(self, "client").attr("query")(statement).attr("result_set");
+                                      {{"account_id", sql::text(self.attr("account_id"))}});
+    py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
     if (py::len(rows) > 0) {
-        set_attr(self, "copy_account_id", rows[py::int_(0)][py::int_(0)]);
-        set_attr(self, "if_copy", py::bool_(true));
+        self.attr("copy_account_id") = rows[py::int_(0)][py::int_(0)];
+        self.attr("if_copy") = py::bool_(true);
     }
     return py::none();
 }

@@ -27,8 +27,8 @@ py::object fun_update_sts(py::object self, py::object trade_flag) {
     }
     std::string currenttime = clock::now_text(clock::seconds);
     std::string now = sql::text(py::str(currenttime));
-    std::string account_id = sql::text(attr(self, "account_id"));
-    py::object client = attr(self, "client");
+    std::string account_id = sql::text(self.attr("account_id"));
+    py::object client = self.attr("client");
 
     py::object current = client.attr("query")(sql::fill(R"(select account_id,
        account_key,
@@ -41,7 +41,7 @@ from factors.t_account_info where {currenttime} >= zip_begindate and {currenttim
 and account_id = {account_id} and acquire_info_key = {acquire_key})",
                                                         {{"currenttime", now},
                                                          {"account_id", account_id},
-                                                         {"acquire_key", sql::text(attr(self, "acquire_key"))}}));
+                                                         {"acquire_key", sql::text(self.attr("acquire_key"))}}));
 
     // The new rows' statements are built before anything is written, so a value that cannot be
     // written leaves the account's rows as they were.
@@ -60,8 +60,7 @@ and account_id = {account_id} and acquire_info_key = {acquire_key})",
         if (flag_column >= 0) values[flag_column] = py::str(letter);
         values.append(py::str(currenttime));
         values.append(py::str(open_end));
-        inserts.emplace_back(sql::fill(R"(INSERT into factors.t_account_info ({column_list}) values ({value_list});)",
-                                       {{"column_list", column_list}, {"value_list", sql::list(values)}}));
+        inserts.push_back(sql::row_insert("factors.t_account_info", column_list, values));
     }
 
     // Closes every open row of the account, whatever its key; rows inserted below stay open.
@@ -70,7 +69,7 @@ WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')",
                                      {{"currenttime", now}, {"account_id", account_id}}));
     for (const py::str& statement : inserts) client.attr("command")(statement);
 
-    std::string account_text = str_of(attr(self, "account_id"));
+    std::string account_text = str_of(self.attr("account_id"));
     return record::ok(" 资金账号 " + account_text + " trade flag is " + letter + "  " + currenttime + " ");
 }
 

@@ -18,7 +18,7 @@ py::object fun_read_info(py::object self, py::object info) {
 from factors.risk_config
 where toString(now64()) >= zip_begindate and toString(now64()) <= zip_enddate and is_valid = 1 and category = {info})",
                                           {{"info", sql::text(info)}});
-        py::object rows = attr(self, "client").attr("query")(statement).attr("result_set");
+        py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
         // Row by row in the order returned: of two rows with the same name the later one wins.
         py::dict limits;
         for (py::handle row : rows) limits[row[py::int_(0)]] = row[py::int_(1)];

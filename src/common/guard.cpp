@@ -6,7 +6,7 @@
 namespace norvane {
 
 std::optional<py::dict> guard(py::handle self) {
-    py::object flags = attr(self, "login") + attr(self, "connect_tag");
+    py::object flags = self.attr("login") + self.attr("connect_tag");
     if (flags.not_equal(py::int_(0))) return record::refused();
     return std::nullopt;
 }

@@ -13,10 +13,4 @@ void bind_namespace(const py::module_& module);
 // The value currently bound to `name` in the module namespace; NameError when unbound.
 py::object ns(const char* name);
 
-// Instance attributes live in the instance dict and are read afresh on every call.
-inline py::object attr(py::handle self, const char* name) { return self.attr(name); }
-inline void set_attr(py::handle self, const char* name, py::handle value) {
-    py::setattr(self, name, value);
-}
-
 }  // namespace norvane

@@ -103,4 +103,9 @@ std::string fill(std::string_view statement,
     return filled;
 }
 
+py::str row_insert(const char* table, const std::string& column_list, py::handle values) {
+    return py::str(fill(R"(INSERT into {table} ({columns}) values ({values});)",
+                        {{"table", table}, {"columns", column_list}, {"values", list(values)}}));
+}
+
 }  // namespace norvane::sql

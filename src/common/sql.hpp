@@ -30,6 +30,10 @@ std::string column_list(py::handle names);
 
 // The template with every {name} replaced by its literal. A placeholder without a value is an
 // error in the program, reported as RuntimeError.
+// The row-by-row insert the writing methods send, one statement per row:
+// "INSERT into <table> (<column_list>) values (<values as `list`>);"
+py::str row_insert(const char* table, const std::string& column_list, py::handle values);
+
 std::string fill(std::string_view statement,
                  std::initializer_list<std::pair<std::string_view, std::string>> values);
 

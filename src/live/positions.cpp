@@ -11,9 +11,9 @@ namespace norvane::live {
 py::object fun_redis_position(py::object self) {
     if (auto refused = guard(self)) return *refused;
     return handled([&]() -> py::object {
-        py::object redis = attr(self, "redis_conn");
+        py::object redis = self.attr("redis_conn");
         if (auto silent = silent_redis(redis)) return *silent;
-        py::object text = redis.attr("get")(py::str(attr(self, "account_id")));
+        py::object text = redis.attr("get")(py::str(self.attr("account_id")));
         return record::ok_data(literal_value(text));
     });
 }
@@ -21,11 +21,11 @@ py::object fun_redis_position(py::object self) {
 py::object fun_redis_deal(py::object self, py::object dte) {
     if (auto refused = guard(self)) return *refused;
     return handled([&]() -> py::object {
-        py::object redis = attr(self, "redis_conn");
+        py::object redis = self.attr("redis_conn");
         if (auto silent = silent_redis(redis)) return *silent;
         // Joined by concatenation: an account id that is no text fails here, as the writer's key
         // could not have been made from it either.
-        py::object key = attr(self, "account_id") + py::str("_") + py::str(dte);
+        py::object key = py::object(self.attr("account_id")) + py::str("_") + py::str(dte);
         py::list deals;
         for (py::handle text : redis.attr("lrange")(key, 0, -1)) deals.append(literal_value(text));
         return record::ok_data(deals);

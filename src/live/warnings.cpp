@@ -21,25 +21,25 @@ py::object warning_entry(py::handle redis, const char* hash, py::handle account_
 py::object fun_last_trade(py::object self) {
     if (auto refused = guard(self)) return *refused;
     return handled([&]() -> py::object {
-        py::object redis = attr(self, "redis_conn");
+        py::object redis = self.attr("redis_conn");
         if (auto silent = silent_redis(redis)) return *silent;
-        return record::ok_data(warning_entry(redis, "deal_warning", attr(self, "account_id")));
+        return record::ok_data(warning_entry(redis, "deal_warning", self.attr("account_id")));
     });
 }
 
 py::object fun_margin_used(py::object self) {
     if (auto refused = guard(self)) return *refused;
     return handled([&]() -> py::object {
-        py::object redis = attr(self, "redis_conn");
+        py::object redis = self.attr("redis_conn");
         if (auto silent = silent_redis(redis)) return *silent;
         py::object entry =
-            literal_value(warning_entry(redis, "balance_warning", attr(self, "account_id")));
+            literal_value(warning_entry(redis, "balance_warning", self.attr("account_id")));
         // The register's validity test uses the server clock and includes the end of the row.
         std::string statement = sql::fill(R"(SELECT account_id, market_value
 FROM factors.t_account_info
 WHERE toString(now64()) >= zip_begindate and toString(now64()) <= zip_enddate and trade_flag = 'T' and account_id = {account_id})",
-                                          {{"account_id", sql::text(attr(self, "account_id"))}});
-        py::object rows = attr(self, "client").attr("query")(statement).attr("result_set");
+                                          {{"account_id", sql::text(self.attr("account_id"))}});
+        py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
         entry[py::str("shares")] = rows[py::int_(0)][py::int_(1)];
         return record::ok_data(entry);
     });

@@ -11,20 +11,20 @@ namespace norvane {
 // copy-account lookup leave the constructor; a failed ClickHouse connect only sets its flag.
 py::object construct_account(py::object self, py::object account_id, py::object acquire_key,
                              py::object user_id, py::object env) {
-    set_attr(self, "env", env);
-    set_attr(self, "login", py::int_(0));
-    set_attr(self, "client", py::none());
-    set_attr(self, "connect_tag", py::int_(0));
+    self.attr("env") = env;
+    self.attr("login") = py::int_(0);
+    self.attr("client") = py::none();
+    self.attr("connect_tag") = py::int_(0);
     self.attr("fun_clickhouse_connect")();
-    set_attr(self, "account_id", account_id);
-    set_attr(self, "acquire_key", acquire_key);
-    set_attr(self, "user_id", user_id);
-    set_attr(self, "redis_conn", endpoints::environment_redis(env));
+    self.attr("account_id") = account_id;
+    self.attr("acquire_key") = acquire_key;
+    self.attr("user_id") = user_id;
+    self.attr("redis_conn") = endpoints::environment_redis(env);
     self.attr("fun_login")();
-    set_attr(self, "update_times", py::int_(0));
-    set_attr(self, "update_df", outside::pd().attr("DataFrame")());
-    set_attr(self, "if_copy", py::bool_(false));
-    set_attr(self, "copy_redis_conn", endpoints::copy_account_redis());
+    self.attr("update_times") = py::int_(0);
+    self.attr("update_df") = outside::pd().attr("DataFrame")();
+    self.attr("if_copy") = py::bool_(false);
+    self.attr("copy_redis_conn") = endpoints::copy_account_redis();
     self.attr("fun_check_replicate")();
     return py::none();
 }

@@ -105,7 +105,7 @@ py::object fun_read_equity(py::object self, py::object start_date, py::object en
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
     return handled([&] {
-        py::object result = attr(self, "client").attr("query")(statement(daily_balances, self, *range));
+        py::object result = self.attr("client").attr("query")(statement(daily_balances, self, *range));
         py::list rows = rows::row_dicts(result, {{}, {"account_id", "trading_day", "balance", "update_time"}});
         for (py::handle row : rows) {
             row["trading_day"] = calendar_day(row["trading_day"]);

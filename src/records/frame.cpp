@@ -22,12 +22,12 @@ std::string query_date(py::handle date) {
 }  // namespace
 
 bool real_account(py::handle self) {
-    py::object first = attr(self, "account_id")[py::int_(0)];
+    py::object first = self.attr("account_id")[py::int_(0)];
     return first.equal(py::str("8"));
 }
 
 py::object trader_id(py::handle self) {
-    return attr(self, "account_id")[py::slice(py::none(), py::int_(8), py::none())];
+    return self.attr("account_id")[py::slice(py::none(), py::int_(8), py::none())];
 }
 
 bool realtime_read(py::handle self, py::handle start_date, py::handle end_date) {
@@ -62,13 +62,13 @@ py::dict bad_dates() { return record::rejected("日期格式有误, 请修改后
 std::string statement(const char* sql, py::handle self, const Range& range) {
     return sql::fill(sql, {{"tmp_start_date", sql::text(py::str(range.start))},
                            {"tmp_end_date", sql::text(py::str(range.end))},
-                           {"account_id", sql::text(attr(self, "account_id"))}});
+                           {"account_id", sql::text(self.attr("account_id"))}});
 }
 
 py::object stored_rows(py::handle self, const std::string& statement, Step& step,
                        const std::vector<std::string>& date_columns) {
     step = 3;
-    py::object result = attr(self, "client").attr("query")(statement);
+    py::object result = self.attr("client").attr("query")(statement);
     step = 4;
     if (py::len(result.attr("result_set")) == 0) return record::ok("success", py::list());
     step = 5;

@@ -56,7 +56,7 @@ py::object post_trade_analysis(py::object self, py::object start_date, py::objec
         // Returns of both books in the range, short contract codes only; each register row of the
         // account matches the returns stored under its assetacc_save (else the account itself). A
         // commodity listed twice in commodity_info counts its rows twice.
-        std::string account_id = sql::text(attr(self, "account_id"));
+        std::string account_id = sql::text(self.attr("account_id"));
         std::string statement = sql::fill(R"(select {account_id} assetacc,
     x3.product_name,
     x1.commodity,
@@ -81,7 +81,7 @@ group by x3.assetacc, x3.product_name, x1.commodity)",
                                           {{"account_id", account_id},
                                            {"start_date", sql::text(start)},
                                            {"end_date", sql::text(end)}});
-        return py::object(record::ok_data(attr(self, "mysql_248")(statement)));
+        return py::object(record::ok_data(self.attr("mysql_248")(statement)));
     });
 }
 

@@ -34,8 +34,8 @@ py::object fun_delete_signal(py::object self, py::object trading_day, py::object
         {"trading_day", sql::text(trading_day_text(trading_day))},
         {"trade_time", sql::text(trade_time)},
         {"order_typ", sql::text(order_typ)},
-        {"account_id", sql::text(attr(self, "account_id"))},
-        {"user_id", sql::text(attr(self, "user_id"))},
+        {"account_id", sql::text(self.attr("account_id"))},
+        {"user_id", sql::text(self.attr("user_id"))},
         {"stamp", sql::text(py::str(stamp))},
         {"contract_clause", contract_clause(contract)}};
     // Both statements are built before the first is sent.
@@ -48,7 +48,7 @@ py::object fun_delete_signal(py::object self, py::object trading_day, py::object
             and trade_time == {trade_time} and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause})",
                                    values));
 
-    py::object client = attr(self, "client");
+    py::object client = self.attr("client");
     py::object count = client.attr("query")(count_query).attr("result_set")[py::int_(0)][py::int_(0)];
     if (count > py::int_(0)) client.attr("command")(mark_deleted);
     return record::ok("删除" + str_of(count) + " " + stamp);

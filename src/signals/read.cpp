@@ -33,8 +33,8 @@ py::object fun_read_signal(py::object self, py::object start_date, py::object en
     std::string query = sql::fill(truthy(clean) ? clean_view : full_view,
                                   {{"start_date", sql::text(start_date)},
                                    {"end_date", sql::text(end_date)},
-                                   {"account_id", sql::text(attr(self, "account_id"))}});
-    py::object result = attr(self, "client").attr("query")(query);
+                                   {"account_id", sql::text(self.attr("account_id"))}});
+    py::object result = self.attr("client").attr("query")(query);
     return record::ok("success", rows::row_dicts(result));
 }
 

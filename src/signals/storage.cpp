@@ -115,9 +115,7 @@ SignalWrites build_signal_writes(py::handle table, py::handle account_id, py::ha
         py::list values(py::reinterpret_borrow<py::object>(row));
         if (day_column >= 0) values[day_column] = trading_day_text(values[day_column]);
         if (account_column >= 0) values[account_column] = account_id;
-        writes.inserts.push_back(py::str(
-            sql::fill(R"(INSERT into factors.t_order_dtl ({columns}) values ({values});)",
-                      {{"columns", column_list}, {"values", sql::list(values)}})));
+        writes.inserts.push_back(sql::row_insert("factors.t_order_dtl", column_list, values));
     }
     return writes;
 }
@@ -135,7 +133,7 @@ void write_signals(py::handle client, const SignalWrites& writes) {
 }
 
 SignalWrites build_copy_writes(py::handle self, py::handle table, bool continuous_holding) {
-    return build_signal_writes(table, attr(self, "copy_account_id"), attr(self, "copy_redis_conn"),
+    return build_signal_writes(table, self.attr("copy_account_id"), self.attr("copy_redis_conn"),
                                continuous_holding, RetireForm::copy, "");
 }
 

@@ -97,8 +97,8 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
 
     const bool to_redis = truthy(use_redis);
     const bool continuous = truthy(continuous_holding);
-    table[py::str("account_id")] = attr(self, "account_id");
-    table[py::str("user_id")] = attr(self, "user_id");
+    table[py::str("account_id")] = self.attr("account_id");
+    table[py::str("user_id")] = self.attr("user_id");
     table[py::str("create_time")] = py::str(stamp);
     table[py::str("update_time")] = py::str(stamp);
     table[py::str("data_source")] = py::str(to_redis ? "redis" : "clickhouse");
@@ -111,7 +111,7 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
     }
 
     py::object comparison = comparison_table(table);
-    if (comparison.attr("equals")(attr(self, "update_df")).cast<bool>()) {
+    if (comparison.attr("equals")(self.attr("update_df")).cast<bool>()) {
         return record::ok("和上次一致, " + counts_text(input_count, valid_count, stamp));
     }
     if (valid_count == 0) {
@@ -123,17 +123,17 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
     // Every write of the upload is built before the first one goes out, the copy account's
     // included (fun_replicate_save builds those again when its turn comes), so a value that
     // cannot be written leaves the day untouched.
-    py::object redis = to_redis ? attr(self, "redis_conn") : py::none();
-    SignalWrites own = build_signal_writes(table, attr(self, "account_id"), redis, continuous,
+    py::object redis = to_redis ? py::object(self.attr("redis_conn")) : py::none();
+    SignalWrites own = build_signal_writes(table, self.attr("account_id"), redis, continuous,
                                            RetireForm::upload, stamp);
-    if (truthy(attr(self, "if_copy"))) build_copy_writes(self, table, continuous);
+    if (truthy(self.attr("if_copy"))) build_copy_writes(self, table, continuous);
 
-    write_signals(attr(self, "client"), own);
-    attr(self, "fun_replicate_save")(py::arg("tmp_mat") = table,
+    write_signals(self.attr("client"), own);
+    self.attr("fun_replicate_save")(py::arg("tmp_mat") = table,
                                      py::arg("continuous_holding") = continuous_holding);
     // Remembered only once every write has gone out, the copy account's included: an upload
     // that failed anywhere, repeated through the same object, is stored again in full.
-    set_attr(self, "update_df", comparison);
+    self.attr("update_df") = comparison;
     return record::ok(counts_text(input_count, valid_count, stamp));
 }
 

@@ -27,7 +27,7 @@ bool is_split_mode(py::handle self, py::handle mode) {
 from strategy.param_account_info
 where account_id like '4321%' and account_id = {mode})",
                                       {{"mode", sql::text(mode)}});
-    py::object result = attr(self, "client").attr("query")(statement);
+    py::object result = self.attr("client").attr("query")(statement);
     py::object n = py::list(result.attr("column_names")).attr("index")("n");
     py::object count = result.attr("result_set")[py::int_(0)][n];
     return count.not_equal(py::int_(0));
@@ -39,13 +39,13 @@ std::string record_change(py::handle self, py::handle mode, py::handle effective
     py::object now = clock::now();
     std::string ts = utf8(now.attr("strftime")(clock::seconds));
     std::string record_text = split_mode_text(now, effective_hour, mode);
-    attr(self, "client").attr("command")(sql::fill(log_change, {
-        {"account_id", sql::text(attr(self, "account_id"))},
+    self.attr("client").attr("command")(sql::fill(log_change, {
+        {"account_id", sql::text(self.attr("account_id"))},
         {"mode", sql::text(mode)},
         {"ts", sql::text(py::str(ts))},
         {"effective_hour", sql::literal(effective_hour)},
     }));
-    attr(self, "redis_conn").attr("hset")("split_mode", py::str(attr(self, "account_id")), record_text);
+    self.attr("redis_conn").attr("hset")("split_mode", py::str(self.attr("account_id")), record_text);
     return ts;
 }
 
@@ -63,7 +63,7 @@ py::object fun_set_split_mode(py::object self, py::object mode, py::object effec
     return handled([&]() -> py::object {
         std::string mode_text = str_of(mode);
         if (!is_split_mode(self, mode)) return record::rejected("mode " + mode_text + " 不在可选项目中");
-        if (auto silent = silent_redis(attr(self, "redis_conn"))) return *silent;
+        if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
         std::string ts = record_change(self, mode, effective_hour);
         return record::ok("success. start_time: " + ts +
                           ", effective_hour: " + str_of(effective_hour) +
@@ -74,7 +74,7 @@ py::object fun_set_split_mode(py::object self, py::object mode, py::object effec
 py::object fun_back_to_default_split_mode(py::object self) {
     if (auto refused = guard(self)) return *refused;
     return handled([&]() -> py::object {
-        if (auto silent = silent_redis(attr(self, "redis_conn"))) return *silent;
+        if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
         record_change(self, py::str("default"), py::int_(-1));
         return record::ok("success");
     });

@@ -21,7 +21,7 @@ constexpr const char* parameter_names[] = {
 
 // Accounts of env "test" take the test defaults; every other env the production ones.
 py::str env_class(py::handle self) {
-    return py::str(attr(self, "env").equal(py::str("test")) ? "test" : "prod");
+    return py::str(py::object(self.attr("env")).equal(py::str("test")) ? "test" : "prod");
 }
 
 }  // namespace
@@ -39,8 +39,8 @@ py::object fun_search_split_mode(py::object self, py::object mode) {
         if (!available) {
             std::string chosen_row = queries::own_row;
             if (current) {
-                py::object modes = attr(self, "redis_conn").attr("hgetall")("split_mode");
-                py::str field(attr(self, "account_id"));
+                py::object modes = self.attr("redis_conn").attr("hgetall")("split_mode");
+                py::str field(self.attr("account_id"));
                 if (modes.contains(field)) {
                     py::dict running = parse_split_mode(modes[field]);
                     if (in_effect(running, clock::now())) {
@@ -52,10 +52,10 @@ py::object fun_search_split_mode(py::object self, py::object mode) {
             }
             statement = sql::fill(queries::account_parameters,
                                   {{"chosen_row", chosen_row},
-                                   {"account_id", sql::text(attr(self, "account_id"))},
+                                   {"account_id", sql::text(self.attr("account_id"))},
                                    {"env_class", sql::text(env_class(self))}});
         }
-        py::object result = attr(self, "client").attr("query")(statement);
+        py::object result = self.attr("client").attr("query")(statement);
         rows::Options named;
         named.column_names.assign(std::begin(parameter_names), std::end(parameter_names));
         py::dict answer = record::ok("success", rows::row_dicts(result, named));

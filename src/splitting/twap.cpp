@@ -50,7 +50,7 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
                        settings["time_gap"].attr("__ge__")(py::int_(0)) &
                        settings["volume"].attr("__ge__")(py::int_(0));
     py::object kept = settings[valid];
-    settings = kept.attr("assign")(py::arg("account_id") = attr(self, "account_id"));
+    settings = kept.attr("assign")(py::arg("account_id") = self.attr("account_id"));
     std::string update_time = clock::now_text(clock::seconds);
     settings = settings.attr("assign")(py::arg("update_time") = py::str(update_time));
 
@@ -59,10 +59,9 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
     std::string column_list = sql::column_list(settings.attr("columns"));
     std::vector<py::str> inserts;
     for (py::handle row : settings.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
-        inserts.emplace_back(sql::fill(R"(INSERT into factors.TWAP_config ({columns}) values ({values});)",
-                                       {{"columns", column_list}, {"values", sql::list(row)}}));
+        inserts.push_back(sql::row_insert("factors.TWAP_config", column_list, row));
     }
-    py::object command = attr(self, "client").attr("command");
+    py::object command = self.attr("client").attr("command");
     for (const py::str& statement : inserts) command(statement);
     return record::ok("更新" + std::to_string(given) + ", " + update_time);
 }
