@@ -20,9 +20,9 @@ void refuse_login(py::handle self) {
 py::object fun_login(py::object self) {
     std::string currenttime = clock::now_text(clock::seconds);
     std::string statement = sql::fill(R"(select count(*) n
-from factors.t_account_info where {currenttime} >= zip_begindate and {currenttime} < zip_enddate
+from factors.t_account_info where {valid}
 and account_id = {account_id} and acquire_info_key = {acquire_key})",
-                                      {{"currenttime", sql::text(py::str(currenttime))},
+                                      {{"valid", sql::valid_at(sql::text(py::str(currenttime)))},
                                        {"account_id", sql::text(self.attr("account_id"))},
                                        {"acquire_key", sql::text(self.attr("acquire_key"))}});
     py::object result = self.attr("client").attr("query")(statement);

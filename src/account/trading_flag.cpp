@@ -37,9 +37,9 @@ py::object fun_update_sts(py::object self, py::object trade_flag) {
        trade_flag,
        acquire_info_key,
        user_id
-from factors.t_account_info where {currenttime} >= zip_begindate and {currenttime} < zip_enddate
+from factors.t_account_info where {valid}
 and account_id = {account_id} and acquire_info_key = {acquire_key})",
-                                                        {{"currenttime", now},
+                                                        {{"valid", sql::valid_at(now)},
                                                          {"account_id", account_id},
                                                          {"acquire_key", sql::text(self.attr("acquire_key"))}}));
 

@@ -16,8 +16,8 @@ py::object fun_read_info(py::object self, py::object info) {
         // Validity by the server's clock, the upper bound included.
         std::string statement = sql::fill(R"(select name, min_amt
 from factors.risk_config
-where toString(now64()) >= zip_begindate and toString(now64()) <= zip_enddate and is_valid = 1 and category = {info})",
-                                          {{"info", sql::text(info)}});
+where {valid} and is_valid = 1 and category = {info})",
+                                          {{"valid", sql::valid_at_server_now}, {"info", sql::text(info)}});
         py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
         // Row by row in the order returned: of two rows with the same name the later one wins.
         py::dict limits;

@@ -103,6 +103,10 @@ std::string fill(std::string_view statement,
     return filled;
 }
 
+std::string valid_at(const std::string& moment) {
+    return moment + " >= zip_begindate and " + moment + " < zip_enddate";
+}
+
 py::str row_insert(const char* table, const std::string& column_list, py::handle values) {
     return py::str(fill(R"(INSERT into {table} ({columns}) values ({values});)",
                         {{"table", table}, {"columns", column_list}, {"values", list(values)}}));

@@ -30,6 +30,13 @@ std::string column_list(py::handle names);
 
 // The template with every {name} replaced by its literal. A placeholder without a value is an
 // error in the program, reported as RuntimeError.
+// The validity of a zipper-form row (valid from zip_begindate to zip_enddate) in two forms:
+// at the database server's clock, the end included ...
+inline constexpr const char* valid_at_server_now =
+    "toString(now64()) >= zip_begindate and toString(now64()) <= zip_enddate";
+// ... and at a moment given as a literal, the end excluded (the login's and the trading flag's).
+std::string valid_at(const std::string& moment);
+
 // The row-by-row insert the writing methods send, one statement per row:
 // "INSERT into <table> (<column_list>) values (<values as `list`>);"
 py::str row_insert(const char* table, const std::string& column_list, py::handle values);

@@ -37,8 +37,9 @@ py::object fun_margin_used(py::object self) {
         // The register's validity test uses the server clock and includes the end of the row.
         std::string statement = sql::fill(R"(SELECT account_id, market_value
 FROM factors.t_account_info
-WHERE toString(now64()) >= zip_begindate and toString(now64()) <= zip_enddate and trade_flag = 'T' and account_id = {account_id})",
-                                          {{"account_id", sql::text(self.attr("account_id"))}});
+WHERE {valid} and trade_flag = 'T' and account_id = {account_id})",
+                                          {{"valid", sql::valid_at_server_now},
+                                           {"account_id", sql::text(self.attr("account_id"))}});
         py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
         entry[py::str("shares")] = rows[py::int_(0)][py::int_(1)];
         return record::ok_data(entry);
