@@ -21,10 +21,6 @@ BLOCK_INFO = b"\x01\x00\x02\xff\xff\xff\xff\x00"
 ResolveTypes = Callable[[List[str], List[str]], Optional[Sequence[str]]]
 
 
-def block_info() -> bytes:
-    return BLOCK_INFO
-
-
 class UnsupportedNativeType(ValueError):
     """A column type whose Native layout the rewriter cannot walk."""
 
