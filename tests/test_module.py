@@ -144,3 +144,59 @@ def test_instance_method_called_without_an_instance_is_a_type_error():
         Norvane.Norvane.fun_login()
     with pytest.raises(TypeError, match="takes 1 positional argument but 2 were given"):
         Norvane.Norvane.__new__(Norvane.Norvane).contract_format(1)
+
+
+REFUSED = {"code": 1, "msg": "类初始化失败"}
+SIGNALS = {"trading_day": ["20250829"], "contract": ["RB2510"], "position": [1], "direction": [1],
+           "signal_date": ["20250829"], "order_typ": ["before_close"], "trade_time": ["21:00"],
+           "feature": [0]}
+GUARDED = [
+    ("fun_update_signal", (SIGNALS,)), ("fun_delete_signal", ("20250829", "before_close")),
+    ("fun_read_signal", ("20250801", "20250829")), ("fun_read_order", ()), ("fun_read_deal", ()),
+    ("fun_read_position", ()), ("fun_update_sts", ()), ("fun_redis_position", ()),
+    ("fun_read_equity", ()), ("fun_update_TWAP_info", ({"commodity": ["rb"]},)),
+    ("fun_last_trade", ()), ("fun_margin_used", ()), ("fun_read_info", ()),
+    ("fun_read_split_doc", ()), ("fun_search_split_mode", ()),
+    ("fun_back_to_default_split_mode", ()), ("fun_set_split_mode", ("M", 2)),
+    ("fun_redis_deal", ("20250829",)), ("post_trade_analysis", ("20250801", "20250829")),
+]
+UNGUARDED = [("fun_login", ()), ("fun_check_replicate", ()), ("fun_replicate_save", (SIGNALS, False))]
+
+
+def unusable_object():
+    """An object that only has its two flags: any step past the guard fails on a missing attribute."""
+    instance = Norvane.Norvane.__new__(Norvane.Norvane)
+    instance.login, instance.connect_tag = 4003, 0
+    return instance
+
+
+@pytest.mark.parametrize("method, args", GUARDED, ids=[name for name, _ in GUARDED])
+def test_guarded_methods_refuse_an_unusable_object_and_do_nothing_else(method, args):
+    instance = unusable_object()
+    assert getattr(instance, method)(*args) == REFUSED
+    assert vars(instance) == {"login": 4003, "connect_tag": 0}
+
+
+@pytest.mark.parametrize("method, args", UNGUARDED, ids=[name for name, _ in UNGUARDED])
+def test_unguarded_methods_go_on_past_the_flags(method, args):
+    with pytest.raises(AttributeError):
+        getattr(unusable_object(), method)(*args)
+
+
+def test_the_upload_takes_its_call_time_before_the_guard_and_the_others_after(monkeypatch):
+    import datetime as real_datetime
+    readings = []
+
+    class Watched(real_datetime.datetime):
+        @classmethod
+        def now(cls, tz=None):
+            readings.append(1)
+            return real_datetime.datetime.now(tz)
+
+    monkeypatch.setattr(Norvane, "datetime", types.SimpleNamespace(datetime=Watched))
+    instance = unusable_object()
+    assert instance.fun_update_signal(SIGNALS) == REFUSED
+    assert readings == [1]
+    assert instance.fun_delete_signal("20250829", "before_close") == REFUSED
+    assert instance.fun_update_sts(False) == REFUSED
+    assert readings == [1]

@@ -1,6 +1,5 @@
 #include "account/account.hpp"
 #include "common/clock.hpp"
-#include "common/guard.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
@@ -21,7 +20,6 @@ constexpr const char* open_end = "2500-12-31 00:00:00";
 // Not atomic: between closing the open rows and inserting the new one the account has no open
 // row, and a failure there leaves it so (the error reaches the caller).
 py::object fun_update_sts(py::object self, py::object trade_flag) {
-    if (auto refused = guard(self)) return *refused;
     if (trade_flag.not_equal(py::bool_(true)) && trade_flag.not_equal(py::bool_(false))) {
         return record::malformed_input();
     }

@@ -1,6 +1,5 @@
 #include "account/account.hpp"
 #include "common/clock.hpp"
-#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
@@ -11,19 +10,16 @@ namespace norvane::account {
 py::object unix_to_datetime(py::object unix_timestamp) { return clock::utc_date(unix_timestamp); }
 
 py::object fun_read_info(py::object self, py::object info) {
-    if (auto refused = guard(self)) return *refused;
-    return handled([&] {
-        // Validity by the server's clock, the upper bound included.
-        std::string statement = sql::fill(R"(select name, min_amt
+    // Validity by the server's clock, the upper bound included.
+    std::string statement = sql::fill(R"(select name, min_amt
 from factors.risk_config
 where {valid} and is_valid = 1 and category = {info})",
-                                          {{"valid", sql::valid_at_server_now}, {"info", sql::text(info)}});
-        py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
-        // Row by row in the order returned: of two rows with the same name the later one wins.
-        py::dict limits;
-        for (py::handle row : rows) limits[row[py::int_(0)]] = row[py::int_(1)];
-        return py::object(record::ok("success", limits));
-    });
+                                      {{"valid", sql::valid_at_server_now}, {"info", sql::text(info)}});
+    py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
+    // Row by row in the order returned: of two rows with the same name the later one wins.
+    py::dict limits;
+    for (py::handle row : rows) limits[row[py::int_(0)]] = row[py::int_(1)];
+    return record::ok("success", limits);
 }
 
 }  // namespace norvane::account

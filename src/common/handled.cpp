@@ -36,10 +36,13 @@ std::string error_text(py::handle exception) {
     return endpoints::without_passwords(utf8(py::repr(exception)));
 }
 
-py::dict caught_record(py::handle exception) { return record::failed(py::str(error_text(exception))); }
-
-py::dict caught_record_in_step(py::handle exception, const Step& step) {
-    return record::of(2, py::str(error_text(exception) + "line_no: " + std::to_string(step.number)));
+py::dict handler_answer(Errors errors, std::exception_ptr error, const Step& step) {
+    if (step.number == 0) std::rethrow_exception(error);
+    py::object exception = caught_exception(error);
+    if (errors == Errors::record_in_step) {
+        return record::of(2, py::str(error_text(exception) + "line_no: " + std::to_string(step.number)));
+    }
+    return record::failed(py::str(error_text(exception)));
 }
 
 }  // namespace norvane

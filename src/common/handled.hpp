@@ -1,7 +1,7 @@
 #pragma once
-// The outer error handlers: a method's main steps run inside one of these, and an ordinary error
-// (Python's Exception and its subclasses) comes back as a result record instead of being raised.
-// KeyboardInterrupt, SystemExit and the like pass through untouched.
+// The outer error handlers. A method's table entry declares one (Errors); its main steps then run
+// inside it, and an ordinary error (Python's Exception and its subclasses) comes back as a result
+// record instead of being raised. KeyboardInterrupt, SystemExit and the like pass through.
 #include <pybind11/pybind11.h>
 
 #include <exception>
@@ -24,7 +24,7 @@ py::object caught_exception(std::exception_ptr error);
 std::string error_text(py::handle exception);
 
 // Runs `body`; an ordinary error is handed to `on_error` as the exception object, and its answer
-// is returned instead.
+// is returned instead. For a method with a handler of its own (Errors::own).
 template <class Body, class OnError>
 py::object catching(Body&& body, OnError&& on_error) {
     std::exception_ptr error;
@@ -37,17 +37,20 @@ py::object catching(Body&& body, OnError&& on_error) {
     return on_error(caught_exception(error));
 }
 
-// General form: {"code": 1, "msg": repr of the error}.
-py::dict caught_record(py::handle exception);
+// What becomes of an ordinary error raised by a method's main steps: declared for each method in
+// its method table entry (module/methods.cpp) and applied there.
+enum class Errors {
+    raised,          // it reaches the caller as raised
+    record,          // {"code": 1, "msg": repr of the error}
+    record_in_step,  // {"code": 2, "msg": repr of the error + "line_no: " + the step}: history readers
+    own,             // the method answers it itself (fun_clickhouse_connect: its flag and a line)
+};
 
-template <class Body>
-py::object handled(Body&& body) {
-    return catching(std::forward<Body>(body), caught_record);
-}
-
-// The numbered step a history reader is in, for its error text. The order, deal and position
-// readers number theirs: 1 the account's kind, 2 the statement, 3 the query, 4 the row count,
-// 5 the row dicts.
+// Where a method whose argument checks lie outside its handler is. While the number is 0 the
+// method checks its arguments, and an error reaches the caller as raised; a method enters its
+// main steps, inside the handler, by setting 1. The order, deal and position readers number their
+// main steps for the error text: 1 the account's kind, 2 the statement, 3 the query, 4 the row
+// count, 5 the row dicts.
 struct Step {
     int number = 0;
     Step& operator=(int next) {
@@ -56,15 +59,9 @@ struct Step {
     }
 };
 
-// History readers' form: {"code": 2, "msg": repr of the error + "line_no: " + the step}. `body`
-// receives the Step it numbers.
-py::dict caught_record_in_step(py::handle exception, const Step& step);
-
-template <class Body>
-py::object handled_in_steps(Body&& body) {
-    Step step;
-    return catching([&] { return body(step); },
-                    [&](py::handle exception) { return caught_record_in_step(exception, step); });
-}
+// The answer to an error raised by a method body declared with `errors` (record or
+// record_in_step) at `step`: the handler's record, or the error thrown on while the method was
+// still checking its arguments or when it is not an ordinary error.
+py::dict handler_answer(Errors errors, std::exception_ptr error, const Step& step);
 
 }  // namespace norvane

@@ -1,4 +1,3 @@
-#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/literal_eval.hpp"
 #include "common/namespace.hpp"
@@ -9,27 +8,21 @@
 namespace norvane::live {
 
 py::object fun_redis_position(py::object self) {
-    if (auto refused = guard(self)) return *refused;
-    return handled([&]() -> py::object {
-        py::object redis = self.attr("redis_conn");
-        if (auto silent = silent_redis(redis)) return *silent;
-        py::object text = redis.attr("get")(py::str(self.attr("account_id")));
-        return record::ok_data(literal_value(text));
-    });
+    py::object redis = self.attr("redis_conn");
+    if (auto silent = silent_redis(redis)) return *silent;
+    py::object text = redis.attr("get")(py::str(self.attr("account_id")));
+    return record::ok_data(literal_value(text));
 }
 
 py::object fun_redis_deal(py::object self, py::object dte) {
-    if (auto refused = guard(self)) return *refused;
-    return handled([&]() -> py::object {
-        py::object redis = self.attr("redis_conn");
-        if (auto silent = silent_redis(redis)) return *silent;
-        // Joined by concatenation: an account id that is no text fails here, as the writer's key
-        // could not have been made from it either.
-        py::object key = py::object(self.attr("account_id")) + py::str("_") + py::str(dte);
-        py::list deals;
-        for (py::handle text : redis.attr("lrange")(key, 0, -1)) deals.append(literal_value(text));
-        return record::ok_data(deals);
-    });
+    py::object redis = self.attr("redis_conn");
+    if (auto silent = silent_redis(redis)) return *silent;
+    // Joined by concatenation: an account id that is no text fails here, as the writer's key
+    // could not have been made from it either.
+    py::object key = py::object(self.attr("account_id")) + py::str("_") + py::str(dte);
+    py::list deals;
+    for (py::handle text : redis.attr("lrange")(key, 0, -1)) deals.append(literal_value(text));
+    return record::ok_data(deals);
 }
 
 }  // namespace norvane::live

@@ -1,4 +1,3 @@
-#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/literal_eval.hpp"
 #include "common/namespace.hpp"
@@ -19,31 +18,25 @@ py::object warning_entry(py::handle redis, const char* hash, py::handle account_
 }  // namespace
 
 py::object fun_last_trade(py::object self) {
-    if (auto refused = guard(self)) return *refused;
-    return handled([&]() -> py::object {
-        py::object redis = self.attr("redis_conn");
-        if (auto silent = silent_redis(redis)) return *silent;
-        return record::ok_data(warning_entry(redis, "deal_warning", self.attr("account_id")));
-    });
+    py::object redis = self.attr("redis_conn");
+    if (auto silent = silent_redis(redis)) return *silent;
+    return record::ok_data(warning_entry(redis, "deal_warning", self.attr("account_id")));
 }
 
 py::object fun_margin_used(py::object self) {
-    if (auto refused = guard(self)) return *refused;
-    return handled([&]() -> py::object {
-        py::object redis = self.attr("redis_conn");
-        if (auto silent = silent_redis(redis)) return *silent;
-        py::object entry =
-            literal_value(warning_entry(redis, "balance_warning", self.attr("account_id")));
-        // The register's validity test uses the server clock and includes the end of the row.
-        std::string statement = sql::fill(R"(SELECT account_id, market_value
+    py::object redis = self.attr("redis_conn");
+    if (auto silent = silent_redis(redis)) return *silent;
+    py::object entry =
+        literal_value(warning_entry(redis, "balance_warning", self.attr("account_id")));
+    // The register's validity test uses the server clock and includes the end of the row.
+    std::string statement = sql::fill(R"(SELECT account_id, market_value
 FROM factors.t_account_info
 WHERE {valid} and trade_flag = 'T' and account_id = {account_id})",
-                                          {{"valid", sql::valid_at_server_now},
-                                           {"account_id", sql::text(self.attr("account_id"))}});
-        py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
-        entry[py::str("shares")] = rows[py::int_(0)][py::int_(1)];
-        return record::ok_data(entry);
-    });
+                                      {{"valid", sql::valid_at_server_now},
+                                       {"account_id", sql::text(self.attr("account_id"))}});
+    py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
+    entry[py::str("shares")] = rows[py::int_(0)][py::int_(1)];
+    return record::ok_data(entry);
 }
 
 }  // namespace norvane::live

@@ -10,10 +10,14 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "common/clock.hpp"
+#include "common/guard.hpp"
 #include "common/handled.hpp"
 
 namespace norvane::binding {
@@ -61,29 +65,68 @@ std::vector<py::object> bind_arguments(const Signature& signature, PyObject* con
 // "name($self, /, a, b='x')\n--\n\n" + summary: the form from which inspect reads a signature.
 std::string docstring(const Signature& signature, const char* summary);
 
+// A method body's parameters: first the call time stamp (const std::string&) when its entry
+// declares Guard::after_call_stamp, then a Step& when it checks arguments outside its handler
+// (common/handled.hpp), then its Python arguments as py::object (self first for instance methods).
 template <class F>
-struct Arity;
+struct Body;
 template <class... A>
-struct Arity<py::object (*)(A...)> {
-    static constexpr std::size_t value = sizeof...(A);
+struct Body<py::object (*)(A...)> {
+    template <std::size_t N>
+    using parameter = std::tuple_element_t<N, std::tuple<A..., void, void>>;
+    static constexpr std::size_t arity = sizeof...(A);
 };
 
-// One compiled method: `Impl` takes py::object arguments (self first for instance methods).
-template <auto Impl>
+// One compiled method with the guard and error handler its table entry declares: the guard runs
+// before the body (after taking the call time stamp for Guard::after_call_stamp); the body runs
+// inside the declared handler, from its first step or, for a body that takes a Step, from the
+// step where it sets 1.
+template <auto Impl, Guard guarded, Errors errors>
 struct Method {
+    using Shape = Body<decltype(Impl)>;
+    static constexpr bool stamped = guarded == Guard::after_call_stamp;
+    static constexpr bool stepped = std::is_same_v<typename Shape::template parameter<stamped>, Step&>;
+    static constexpr std::size_t python_arity = Shape::arity - stamped - stepped;
+    static_assert(!stepped || errors == Errors::record || errors == Errors::record_in_step,
+                  "a Step marks where the body enters its handler, so the entry must declare one");
+
     // Plain C++ data only (names and default values): see Default.
     static inline Signature signature;
 
     template <std::size_t... I>
-    static py::object invoke(const std::vector<py::object>& arguments, std::index_sequence<I...>) {
-        return Impl(arguments[I]...);
+    static py::object invoke(const std::string& stamp, Step& step,
+                             const std::vector<py::object>& arguments, std::index_sequence<I...>) {
+        if constexpr (stamped && stepped) return Impl(stamp, step, arguments[I]...);
+        else if constexpr (stamped) return Impl(stamp, arguments[I]...);
+        else if constexpr (stepped) return Impl(step, arguments[I]...);
+        else return Impl(arguments[I]...);
+    }
+
+    static py::object run(const std::vector<py::object>& arguments) {
+        std::string stamp;
+        if constexpr (stamped) stamp = clock::call_stamp();
+        if constexpr (guarded != Guard::none) {
+            if (auto refused = guard(arguments[0])) return *refused;
+        }
+        Step step;
+        if constexpr (!stepped) step = 1;
+        auto body = [&] { return invoke(stamp, step, arguments, std::make_index_sequence<python_arity>{}); };
+        if constexpr (errors == Errors::raised || errors == Errors::own) {
+            return body();
+        } else {
+            std::exception_ptr error;
+            try {
+                return body();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            return handler_answer(errors, error, step);
+        }
     }
 
     static PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         try {
-            std::vector<py::object> arguments = bind_arguments(signature, args, nargs, kwnames);
-            constexpr std::size_t arity = Arity<decltype(Impl)>::value;
-            return invoke(arguments, std::make_index_sequence<arity>{}).release().ptr();
+            return run(bind_arguments(signature, args, nargs, kwnames)).release().ptr();
         } catch (...) {
             set_python_error(std::current_exception());
             return nullptr;
@@ -100,23 +143,25 @@ class MethodTable {
 public:
     explicit MethodTable(py::dict& class_dict) : class_dict_(class_dict) {}
 
-    template <auto Impl>
+    template <auto Impl, Guard guarded, Errors errors>
     void instance(const char* name, std::vector<Parameter> parameters, const char* summary) {
-        add<Impl>(name, true, std::move(parameters), summary);
+        add<Method<Impl, guarded, errors>>(name, true, std::move(parameters), summary);
     }
 
-    template <auto Impl>
+    // Static methods have no object to guard.
+    template <auto Impl, Guard guarded, Errors errors>
     void static_method(const char* name, std::vector<Parameter> parameters, const char* summary) {
-        add<Impl>(name, false, std::move(parameters), summary);
+        static_assert(guarded == Guard::none, "a static method has no object to guard");
+        add<Method<Impl, guarded, errors>>(name, false, std::move(parameters), summary);
     }
 
 private:
-    template <auto Impl>
+    template <class Compiled>
     void add(const char* name, bool takes_self, std::vector<Parameter> parameters,
              const char* summary) {
-        Signature& signature = Method<Impl>::signature;
+        Signature& signature = Compiled::signature;
         signature = Signature{name, takes_self, std::move(parameters)};
-        py::object function = make_function(signature, summary, &Method<Impl>::call);
+        py::object function = make_function(signature, summary, &Compiled::call);
         class_dict_[name] = takes_self ? wrap_instance_method(function) : wrap_static_method(function);
     }
 

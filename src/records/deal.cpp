@@ -1,7 +1,6 @@
 // Deal history: a real account's deals of the day from the risk platform, or the stored deals of
 // a range of trading days. A real account's deals are kept in two tables, read together with
 // nothing removed; a simulated account has a table of its own.
-#include "common/guard.hpp"
 #include "records/frame.hpp"
 #include "records/records.hpp"
 
@@ -27,18 +26,15 @@ constexpr const char* stored_deals = R"(select * from
 
 }  // namespace
 
-py::object fun_read_deal(py::object self, py::object start_date, py::object end_date) {
-    if (auto refused = guard(self)) return *refused;
+py::object fun_read_deal(Step& step, py::object self, py::object start_date, py::object end_date) {
     if (realtime_read(self, start_date, end_date)) return realtime_record(self, "成交");
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
-    // Steps as numbered in common/handled.hpp (Step).
-    return handled_in_steps([&](Step& step) -> py::object {
-        step = 1;
-        const char* deals = real_account(self) ? stored_deals : simulated_deals;
-        step = 2;
-        return stored_rows(self, statement(deals, self, *range), step, {"trading_day", "day"});
-    });
+    // The main steps, numbered as in common/handled.hpp (Step).
+    step = 1;
+    const char* deals = real_account(self) ? stored_deals : simulated_deals;
+    step = 2;
+    return stored_rows(self, statement(deals, self, *range), step, {"trading_day", "day"});
 }
 
 }  // namespace norvane::records

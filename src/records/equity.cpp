@@ -2,7 +2,6 @@
 // over a range, whatever the account kind: the simulated accounts' daily values and the last
 // snapshot of each day of the real accounts.
 #include "common/clock.hpp"
-#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
@@ -96,23 +95,21 @@ py::object local_time(py::handle milliseconds) {
 
 }  // namespace
 
-py::object fun_read_equity(py::object self, py::object start_date, py::object end_date) {
-    if (auto refused = guard(self)) return *refused;
+py::object fun_read_equity(Step& step, py::object self, py::object start_date, py::object end_date) {
     if (realtime_read(self, start_date, end_date)) {
         auto answer = realtime_answer(self);
         return answer ? realtime_ok(funds(self, *answer)) : realtime_refused();
     }
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
-    return handled([&] {
-        py::object result = self.attr("client").attr("query")(statement(daily_balances, self, *range));
-        py::list rows = rows::row_dicts(result, {{}, {"account_id", "trading_day", "balance", "update_time"}});
-        for (py::handle row : rows) {
-            row["trading_day"] = calendar_day(row["trading_day"]);
-            row["update_time"] = local_time(row["update_time"]);
-        }
-        return py::object(record::ok("success, ", rows));
-    });
+    step = 1;  // the main steps, inside the handler
+    py::object result = self.attr("client").attr("query")(statement(daily_balances, self, *range));
+    py::list rows = rows::row_dicts(result, {{}, {"account_id", "trading_day", "balance", "update_time"}});
+    for (py::handle row : rows) {
+        row["trading_day"] = calendar_day(row["trading_day"]);
+        row["update_time"] = local_time(row["update_time"]);
+    }
+    return record::ok("success, ", rows);
 }
 
 }  // namespace norvane::records

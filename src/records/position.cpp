@@ -1,7 +1,6 @@
 // Position history: a real account's positions from the risk platform, or the stored daily
 // position records of a range of days, filtered and keyed by `day`. A real account's records are
 // kept in two tables, read together with nothing removed; a simulated account has its own.
-#include "common/guard.hpp"
 #include "records/frame.hpp"
 #include "records/records.hpp"
 
@@ -27,18 +26,15 @@ constexpr const char* stored_positions = R"(select * from
 
 }  // namespace
 
-py::object fun_read_position(py::object self, py::object start_date, py::object end_date) {
-    if (auto refused = guard(self)) return *refused;
+py::object fun_read_position(Step& step, py::object self, py::object start_date, py::object end_date) {
     if (realtime_read(self, start_date, end_date)) return realtime_record(self, "持仓");
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
-    // Steps as numbered in common/handled.hpp (Step).
-    return handled_in_steps([&](Step& step) -> py::object {
-        step = 1;
-        const char* positions = real_account(self) ? stored_positions : simulated_positions;
-        step = 2;
-        return stored_rows(self, statement(positions, self, *range), step, {"day"});
-    });
+    // The main steps, numbered as in common/handled.hpp (Step).
+    step = 1;
+    const char* positions = real_account(self) ? stored_positions : simulated_positions;
+    step = 2;
+    return stored_rows(self, statement(positions, self, *range), step, {"day"});
 }
 
 }  // namespace norvane::records

@@ -45,27 +45,25 @@ const FactorTable* table_of(py::handle typ) {
 // checked for their length only and compared with `date` as text, both bounds included.
 py::object read_factor_table(py::object typ, py::object start_date, py::object end_date,
                              const char* factor_filter) {
-    return handled([&] {
-        const FactorTable* chosen = table_of(typ);
-        if (chosen == nullptr || py::len(start_date) != 8 || py::len(end_date) != 8) {
-            return py::object(record::failed(py::str(bad_arguments)));
-        }
-        // {table} is one of the three fixed table names, never a caller's value.
-        std::string statement = sql::fill(
-            std::string(R"(select * from {table} where date >= {start_date} and date <= {end_date})") +
-                factor_filter,
-            {{"table", chosen->table}, {"start_date", sql::text(start_date)}, {"end_date", sql::text(end_date)}});
-        py::object client = outside::clickhouse_connect()
-                                .attr("get_client")("host"_a = endpoints::database_host(),
-                                                    "port"_a = endpoints::clickhouse_port,
-                                                    "username"_a = endpoints::factors_user,
-                                                    "password"_a = endpoints::factors_password());
-        // The client serves this one query.
-        py::object result = closing(client, [&] { return client.attr("query")(statement); });
-        py::object table = outside::pd().attr("DataFrame")(result.attr("result_set"),
-                                                      "columns"_a = py::list(result.attr("column_names")));
-        return py::object(record::ok_data(table));
-    });
+    const FactorTable* chosen = table_of(typ);
+    if (chosen == nullptr || py::len(start_date) != 8 || py::len(end_date) != 8) {
+        return record::failed(py::str(bad_arguments));
+    }
+    // {table} is one of the three fixed table names, never a caller's value.
+    std::string statement = sql::fill(
+        std::string(R"(select * from {table} where date >= {start_date} and date <= {end_date})") +
+            factor_filter,
+        {{"table", chosen->table}, {"start_date", sql::text(start_date)}, {"end_date", sql::text(end_date)}});
+    py::object client = outside::clickhouse_connect()
+                            .attr("get_client")("host"_a = endpoints::database_host(),
+                                                "port"_a = endpoints::clickhouse_port,
+                                                "username"_a = endpoints::factors_user,
+                                                "password"_a = endpoints::factors_password());
+    // The client serves this one query.
+    py::object result = closing(client, [&] { return client.attr("query")(statement); });
+    py::object table = outside::pd().attr("DataFrame")(result.attr("result_set"),
+                                                  "columns"_a = py::list(result.attr("column_names")));
+    return record::ok_data(table);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "account/endpoints.hpp"
 #include "common/closing.hpp"
-#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
@@ -43,21 +42,20 @@ py::object mysql_248(py::object sql) {
     });
 }
 
-py::object post_trade_analysis(py::object self, py::object start_date, py::object end_date,
+py::object post_trade_analysis(Step& step, py::object self, py::object start_date, py::object end_date,
                                py::object typ) {
-    if (auto refused = guard(self)) return *refused;
     if (py::len(start_date) != 8 || py::len(end_date) != 8 || typ.equal(py::str(""))) {
         return record::malformed_input();
     }
-    return handled([&] {
-        py::object start = dashed(start_date);
-        py::object end = dashed(end_date);
-        if (!typ.equal(py::str("commodity"))) return py::object(record::ok_data(outside::pd().attr("DataFrame")()));
-        // Returns of both books in the range, short contract codes only; each register row of the
-        // account matches the returns stored under its assetacc_save (else the account itself). A
-        // commodity listed twice in commodity_info counts its rows twice.
-        std::string account_id = sql::text(self.attr("account_id"));
-        std::string statement = sql::fill(R"(select {account_id} assetacc,
+    step = 1;  // the main steps, inside the handler
+    py::object start = dashed(start_date);
+    py::object end = dashed(end_date);
+    if (!typ.equal(py::str("commodity"))) return record::ok_data(outside::pd().attr("DataFrame")());
+    // Returns of both books in the range, short contract codes only; each register row of the
+    // account matches the returns stored under its assetacc_save (else the account itself). A
+    // commodity listed twice in commodity_info counts its rows twice.
+    std::string account_id = sql::text(self.attr("account_id"));
+    std::string statement = sql::fill(R"(select {account_id} assetacc,
     x3.product_name,
     x1.commodity,
     sum(prefee_return_l - commission_l) pl_l,
@@ -74,15 +72,14 @@ left join
     ON x1.commodity = x2.commodity
 inner join
 (select distinct product_name, case when assetacc_sum is not null then assetacc_sum else assetacc end assetacc_x,
-        case when assetacc_save is not null then assetacc_save else assetacc end assetacc
+    case when assetacc_save is not null then assetacc_save else assetacc end assetacc
 from trade.t_assetacc_info where  assetacc = {account_id} ) x3
 on x1.assetacc = x3.assetacc
 group by x3.assetacc, x3.product_name, x1.commodity)",
-                                          {{"account_id", account_id},
-                                           {"start_date", sql::text(start)},
-                                           {"end_date", sql::text(end)}});
-        return py::object(record::ok_data(self.attr("mysql_248")(statement)));
-    });
+                                      {{"account_id", account_id},
+                                       {"start_date", sql::text(start)},
+                                       {"end_date", sql::text(end)}});
+    return record::ok_data(self.attr("mysql_248")(statement));
 }
 
 }  // namespace norvane::research

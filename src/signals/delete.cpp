@@ -1,7 +1,6 @@
 #include <string>
 
 #include "common/clock.hpp"
-#include "common/guard.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
@@ -24,7 +23,6 @@ std::string contract_clause(py::handle contracts) {
 py::object fun_delete_signal(py::object self, py::object trading_day, py::object order_typ,
                              py::object trade_time, py::object contract) {
     if (contract.is_none()) contract = py::list();
-    if (auto refused = guard(self)) return *refused;
     if (trading_day.equal(py::str("")) || order_typ.equal(py::str("")) ||
         !py::type::of(contract).is(py::type::of(py::list()))) {
         return record::malformed_input();

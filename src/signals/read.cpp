@@ -1,4 +1,3 @@
-#include "common/guard.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
@@ -26,7 +25,6 @@ constexpr const char* full_view = R"(select trading_day, account_id, contract, p
 
 py::object fun_read_signal(py::object self, py::object start_date, py::object end_date,
                            py::object clean) {
-    if (auto refused = guard(self)) return *refused;
     if (py::len(start_date) != 8 || py::len(end_date) != 8) {
         return record::malformed_input();
     }

@@ -1,7 +1,6 @@
 #include <string>
 
 #include "common/clock.hpp"
-#include "common/guard.hpp"
 #include "common/labels.hpp"
 #include "common/namespace.hpp"
 #include "common/number.hpp"
@@ -72,11 +71,8 @@ std::string counts_text(size_t input_count, size_t valid_count, const std::strin
 
 }  // namespace
 
-py::object fun_update_signal(py::object self, py::object input_data, py::object use_redis,
+py::object fun_update_signal(const std::string& stamp, py::object self, py::object input_data, py::object use_redis,
                              py::object continuous_holding, py::object /*simple*/) {
-    const std::string stamp = clock::call_stamp();
-    if (auto refused = guard(self)) return *refused;
-
     // A table of the method's own, so that the caller's table keeps its columns.
     py::object table = outside::pd().attr("DataFrame")(input_data).attr("copy")();
     std::string missing = complete_columns(table);

@@ -2,7 +2,6 @@
 
 #include "common/clock.hpp"
 #include "common/text.hpp"
-#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "common/ping.hpp"
@@ -51,8 +50,7 @@ std::string record_change(py::handle self, py::handle mode, py::handle effective
 
 }  // namespace
 
-py::object fun_set_split_mode(py::object self, py::object mode, py::object effective_hour) {
-    if (auto refused = guard(self)) return *refused;
+py::object fun_set_split_mode(Step& step, py::object self, py::object mode, py::object effective_hour) {
     if (mode.equal(py::str("")) || effective_hour.equal(py::int_(-1))) {
         return record::rejected("mode, effective_hour 不能为空");
     }
@@ -60,24 +58,20 @@ py::object fun_set_split_mode(py::object self, py::object mode, py::object effec
     if (!(effective_hour > py::int_(0) && effective_hour < py::int_(24))) {
         return record::rejected("effective_hour 范围 0-24 ");
     }
-    return handled([&]() -> py::object {
-        std::string mode_text = str_of(mode);
-        if (!is_split_mode(self, mode)) return record::rejected("mode " + mode_text + " 不在可选项目中");
-        if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
-        std::string ts = record_change(self, mode, effective_hour);
-        return record::ok("success. start_time: " + ts +
-                          ", effective_hour: " + str_of(effective_hour) +
-                          ", split_mode: " + mode_text + " ");
-    });
+    step = 1;  // the main steps, inside the handler
+    std::string mode_text = str_of(mode);
+    if (!is_split_mode(self, mode)) return record::rejected("mode " + mode_text + " 不在可选项目中");
+    if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
+    std::string ts = record_change(self, mode, effective_hour);
+    return record::ok("success. start_time: " + ts +
+                      ", effective_hour: " + str_of(effective_hour) +
+                      ", split_mode: " + mode_text + " ");
 }
 
 py::object fun_back_to_default_split_mode(py::object self) {
-    if (auto refused = guard(self)) return *refused;
-    return handled([&]() -> py::object {
-        if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
-        record_change(self, py::str("default"), py::int_(-1));
-        return record::ok("success");
-    });
+    if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
+    record_change(self, py::str("default"), py::int_(-1));
+    return record::ok("success");
 }
 
 }  // namespace norvane::splitting

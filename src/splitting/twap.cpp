@@ -2,7 +2,6 @@
 #include <vector>
 
 #include "common/clock.hpp"
-#include "common/guard.hpp"
 #include "common/labels.hpp"
 #include "common/namespace.hpp"
 #include "common/record.hpp"
@@ -22,7 +21,6 @@ constexpr const char* required[] = {"commodity", "if_twap", "time_gap", "volume"
 // No outer handler: an input the table library or a comparison rejects, a value that cannot be
 // written, or a failing insert reaches the caller; rows inserted before a failing insert stay.
 py::object fun_update_TWAP_info(py::object self, py::object input_data) {
-    if (auto refused = guard(self)) return *refused;
     py::object table = outside::pd().attr("DataFrame")(input_data);
 
     std::string missing;
