@@ -94,15 +94,22 @@ def live_views_and_splitting(account):
     print(f"   now: {account.fun_search_split_mode('current')['data'][0]}")
 
 
-def show(label, record, rows=3):
-    """One line for a reader's record, then its first rows."""
+def show(label, record, rows=3, order=None):
+    """One line for a reader's record, then its first rows (sorted by `order` when given: a
+    statement over two tables returns them in no fixed order)."""
     data = record.get("data")
+    if order is not None and isinstance(data, list):
+        data = sorted(data, key=order)
     size = f", {len(data)} rows" if isinstance(data, list) else ""
     print(f"   {label}: code={record['code']} msg={record['msg']!r}{size}")
     if isinstance(data, dict):
         print(f"      {data}")
     for row in (data or [])[:rows] if isinstance(data, list) else []:
         print(f"      {row}")
+
+
+def by_day_and_source(row):
+    return row["day"], row["vendor"], row["instrument_id"]
 
 
 def history_readers():
@@ -120,7 +127,7 @@ def history_readers():
     show("deals (both stored tables, nothing removed)", deals, rows=0)
     ids = [row["trade_id"] for row in deals["data"]]
     print(f"      trade ids: {sorted(ids)}")
-    show("positions", real.fun_read_position(start, end), rows=2)
+    show("positions", real.fun_read_position(start, end), rows=2, order=by_day_and_source)
     show("equity (latest snapshot of each day)", real.fun_read_equity(start, end))
     show("one date only", real.fun_read_order(start))
 

@@ -2,8 +2,8 @@
 // Result records: the dicts the methods hand back, keys "code", "msg", "data" in that order as far
 // as present. Code 0 is success; 1 the refusal of an unusable object, a failure a method reports
 // instead of raising, or an error caught by the general handler; 2 rejected input, or an error
-// caught by the history readers' handler (with its line); 4003 the line printed when the client
-// cannot be opened (account::unusable).
+// caught by the history readers' handler (with the step that failed); 4003 the line printed when
+// the client cannot be opened (account::unusable).
 #include <pybind11/pybind11.h>
 
 #include <string>
