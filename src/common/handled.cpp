@@ -40,7 +40,8 @@ py::dict handler_answer(Errors errors, std::exception_ptr error, const Step& ste
     if (step.number == 0) std::rethrow_exception(error);
     py::object exception = caught_exception(error);
     if (errors == Errors::record_in_step) {
-        return record::of(2, py::str(error_text(exception) + "line_no: " + std::to_string(step.number)));
+        std::string text = error_text(exception) + "line_no: " + std::to_string(step.number);
+        return record::of(2, py::str(text));
     }
     return record::failed(py::str(error_text(exception)));
 }

@@ -42,7 +42,7 @@ py::object catching(Body&& body, OnError&& on_error) {
 enum class Errors {
     raised,          // it reaches the caller as raised
     record,          // {"code": 1, "msg": repr of the error}
-    record_in_step,  // {"code": 2, "msg": repr of the error + "line_no: " + the step}: history readers
+    record_in_step,  // {"code": 2, "msg": repr + "line_no: " + the step}: the history readers
     own,             // the method answers it itself (fun_clickhouse_connect: its flag and a line)
 };
 

@@ -85,7 +85,8 @@ template <auto Impl, Guard guarded, Errors errors>
 struct Method {
     using Shape = Body<decltype(Impl)>;
     static constexpr bool stamped = guarded == Guard::after_call_stamp;
-    static constexpr bool stepped = std::is_same_v<typename Shape::template parameter<stamped>, Step&>;
+    static constexpr bool stepped =
+        std::is_same_v<typename Shape::template parameter<stamped>, Step&>;
     static constexpr std::size_t python_arity = Shape::arity - stamped - stepped;
     static_assert(!stepped || errors == Errors::record || errors == Errors::record_in_step,
                   "a Step marks where the body enters its handler, so the entry must declare one");
@@ -110,7 +111,9 @@ struct Method {
         }
         Step step;
         if constexpr (!stepped) step = 1;
-        auto body = [&] { return invoke(stamp, step, arguments, std::make_index_sequence<python_arity>{}); };
+        auto body = [&] {
+            return invoke(stamp, step, arguments, std::make_index_sequence<python_arity>{});
+        };
         if constexpr (errors == Errors::raised || errors == Errors::own) {
             return body();
         } else {

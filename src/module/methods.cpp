@@ -33,8 +33,8 @@ void define_methods(py::dict& class_dict) {
     table.instance<signals::fun_replicate_save, Guard::none, Errors::raised>(
         "fun_replicate_save", {"tmp_mat", "continuous_holding"},
         "Store an uploaded signal table once more under the linked copy account.");
-    table.instance<account::contract_format, Guard::none, Errors::raised>("contract_format", {},
-                                             "Does nothing; returns None.");
+    table.instance<account::contract_format, Guard::none, Errors::raised>(
+        "contract_format", {}, "Does nothing; returns None.");
     table.instance<signals::fun_update_signal, Guard::after_call_stamp, Errors::raised>(
         "fun_update_signal",
         {"input_data", {"use_redis", false}, {"continuous_holding", false},
@@ -59,23 +59,23 @@ void define_methods(py::dict& class_dict) {
         "Positions: current ones from the risk platform without dates, else those of the range.");
     table.instance<account::fun_update_sts, Guard::first, Errors::raised>(
         "fun_update_sts", {{"trade_flag", true}}, "Switch the account's trading flag.");
-    table.instance<live::fun_redis_position, Guard::first, Errors::record>("fun_redis_position", {},
-                                             "The account's live positions, from Redis.");
+    table.instance<live::fun_redis_position, Guard::first, Errors::record>(
+        "fun_redis_position", {}, "The account's live positions, from Redis.");
     table.instance<records::fun_read_equity, Guard::first, Errors::record>(
         "fun_read_equity", {{"start_date", ""}, {"end_date", ""}},
         "Equity: current funds from the risk platform without dates, else daily balances.");
     table.instance<splitting::fun_update_TWAP_info, Guard::first, Errors::raised>(
         "fun_update_TWAP_info", {"input_data"}, "Store per-commodity TWAP settings.");
-    table.instance<live::fun_last_trade, Guard::first, Errors::record>("fun_last_trade", {},
-                                         "The account's last-trade warning, from Redis.");
+    table.instance<live::fun_last_trade, Guard::first, Errors::record>(
+        "fun_last_trade", {}, "The account's last-trade warning, from Redis.");
     table.instance<live::fun_margin_used, Guard::first, Errors::record>(
         "fun_margin_used", {}, "The account's balance and margin figures with its market value.");
     table.instance<account::fun_read_info, Guard::first, Errors::record>(
         "fun_read_info", {{"info", "单笔最小开仓量"}},
         "Read one category of the risk configuration as {name: min_amt}.");
     // Order splitting (help, query, change), then the live deals of a trading day.
-    table.instance<splitting::fun_read_split_doc, Guard::first, Errors::raised>("fun_read_split_doc", {},
-                                                  "Help text on changing split modes.");
+    table.instance<splitting::fun_read_split_doc, Guard::first, Errors::raised>(
+        "fun_read_split_doc", {}, "Help text on changing split modes.");
     table.instance<splitting::fun_search_split_mode, Guard::first, Errors::record>(
         "fun_search_split_mode", {{"mode", "current"}},
         "The current, default or available split-mode parameters.");
@@ -84,14 +84,14 @@ void define_methods(py::dict& class_dict) {
     table.instance<splitting::fun_set_split_mode, Guard::first, Errors::record>(
         "fun_set_split_mode", {{"mode", ""}, {"effective_hour", -1}},
         "Switch the account to a split mode for a number of hours.");
-    table.instance<live::fun_redis_deal, Guard::first, Errors::record>("fun_redis_deal", {"dte"},
-                                         "The account's live deals of a trading day, from Redis.");
+    table.instance<live::fun_redis_deal, Guard::first, Errors::record>(
+        "fun_redis_deal", {"dte"}, "The account's live deals of a trading day, from Redis.");
     // Research tables, the trade database and post-trade analysis.
     table.static_method<research::factors_value, Guard::none, Errors::record>(
         "factors_value", {{"typ", ""}, {"start_date", ""}, {"end_date", ""}},
         "Read a factor table (value, weight or net) over a date range.");
-    table.static_method<research::mysql_248, Guard::none, Errors::raised>("mysql_248", {"sql"},
-                                             "Run one statement on the trade database into a DataFrame.");
+    table.static_method<research::mysql_248, Guard::none, Errors::raised>(
+        "mysql_248", {"sql"}, "Run one statement on the trade database into a DataFrame.");
     table.instance<research::post_trade_analysis, Guard::first, Errors::record>(
         "post_trade_analysis", {"start_date", "end_date", {"typ", "commodity"}},
         "The account's profit and loss per product and commodity over a date range.");

@@ -95,7 +95,8 @@ py::object local_time(py::handle milliseconds) {
 
 }  // namespace
 
-py::object fun_read_equity(Step& step, py::object self, py::object start_date, py::object end_date) {
+py::object fun_read_equity(Step& step, py::object self, py::object start_date,
+                           py::object end_date) {
     if (realtime_read(self, start_date, end_date)) {
         auto answer = realtime_answer(self);
         return answer ? realtime_ok(funds(self, *answer)) : realtime_refused();

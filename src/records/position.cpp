@@ -26,7 +26,8 @@ constexpr const char* stored_positions = R"(select * from
 
 }  // namespace
 
-py::object fun_read_position(Step& step, py::object self, py::object start_date, py::object end_date) {
+py::object fun_read_position(Step& step, py::object self, py::object start_date,
+                             py::object end_date) {
     if (realtime_read(self, start_date, end_date)) return realtime_record(self, "持仓");
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();

@@ -12,7 +12,8 @@ namespace py = pybind11;
 // those steps for their error text.
 py::object fun_read_order(Step& step, py::object self, py::object start_date, py::object end_date);
 py::object fun_read_deal(Step& step, py::object self, py::object start_date, py::object end_date);
-py::object fun_read_position(Step& step, py::object self, py::object start_date, py::object end_date);
+py::object fun_read_position(Step& step, py::object self, py::object start_date,
+                             py::object end_date);
 py::object fun_read_equity(Step& step, py::object self, py::object start_date, py::object end_date);
 
 }  // namespace norvane::records

@@ -42,8 +42,8 @@ py::object mysql_248(py::object sql) {
     });
 }
 
-py::object post_trade_analysis(Step& step, py::object self, py::object start_date, py::object end_date,
-                               py::object typ) {
+py::object post_trade_analysis(Step& step, py::object self, py::object start_date,
+                               py::object end_date, py::object typ) {
     if (py::len(start_date) != 8 || py::len(end_date) != 8 || typ.equal(py::str(""))) {
         return record::malformed_input();
     }

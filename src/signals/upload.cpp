@@ -71,8 +71,9 @@ std::string counts_text(size_t input_count, size_t valid_count, const std::strin
 
 }  // namespace
 
-py::object fun_update_signal(const std::string& stamp, py::object self, py::object input_data, py::object use_redis,
-                             py::object continuous_holding, py::object /*simple*/) {
+py::object fun_update_signal(const std::string& stamp, py::object self, py::object input_data,
+                             py::object use_redis, py::object continuous_holding,
+                             py::object /*simple*/) {
     // A table of the method's own, so that the caller's table keeps its columns.
     py::object table = outside::pd().attr("DataFrame")(input_data).attr("copy")();
     std::string missing = complete_columns(table);

@@ -50,7 +50,8 @@ std::string record_change(py::handle self, py::handle mode, py::handle effective
 
 }  // namespace
 
-py::object fun_set_split_mode(Step& step, py::object self, py::object mode, py::object effective_hour) {
+py::object fun_set_split_mode(Step& step, py::object self, py::object mode,
+                              py::object effective_hour) {
     if (mode.equal(py::str("")) || effective_hour.equal(py::int_(-1))) {
         return record::rejected("mode, effective_hour 不能为空");
     }

@@ -21,6 +21,7 @@ py::object fun_search_split_mode(Step& step, py::object self, py::object mode);
 py::object fun_back_to_default_split_mode(py::object self);
 
 // Switches the account to split mode `mode` for `effective_hour` hours (strictly 0 to 24).
-py::object fun_set_split_mode(Step& step, py::object self, py::object mode, py::object effective_hour);
+py::object fun_set_split_mode(Step& step, py::object self, py::object mode,
+                              py::object effective_hour);
 
 }  // namespace norvane::splitting
