@@ -2,10 +2,9 @@
 #include "account/endpoints.hpp"
 #include "common/closing.hpp"
 #include "common/handled.hpp"
-#include "common/namespace.hpp"
 #include "common/output.hpp"
-#include "common/record.hpp"
 #include "common/outside.hpp"
+#include "common/record.hpp"
 
 namespace norvane::account {
 

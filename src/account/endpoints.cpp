@@ -1,8 +1,7 @@
 #include "account/endpoints.hpp"
+#include "common/outside.hpp"
 #include "common/text.hpp"
 
-#include "common/namespace.hpp"
-#include "common/outside.hpp"
 
 namespace norvane::endpoints {
 

@@ -1,6 +1,5 @@
 #include "account/account.hpp"
 #include "common/clock.hpp"
-#include "common/namespace.hpp"
 #include "common/output.hpp"
 #include "common/sql.hpp"
 #include "common/truth.hpp"

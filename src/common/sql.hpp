@@ -28,8 +28,6 @@ std::string list(py::handle values);
 // Column names for an INSERT: each in double quotes, joined by ", ".
 std::string column_list(py::handle names);
 
-// The template with every {name} replaced by its literal. A placeholder without a value is an
-// error in the program, reported as RuntimeError.
 // The validity of a zipper-form row (valid from zip_begindate to zip_enddate) in two forms:
 // at the database server's clock, the end included ...
 inline constexpr const char* valid_at_server_now =
@@ -41,6 +39,8 @@ std::string valid_at(const std::string& moment);
 // "INSERT into <table> (<column_list>) values (<values as `list`>);"
 py::str row_insert(const char* table, const std::string& column_list, py::handle values);
 
+// The template with every {name} replaced by its literal. A placeholder without a value is an
+// error in the program, reported as RuntimeError.
 std::string fill(std::string_view statement,
                  std::initializer_list<std::pair<std::string_view, std::string>> values);
 

@@ -1,6 +1,4 @@
-#include "common/handled.hpp"
 #include "common/literal_eval.hpp"
-#include "common/namespace.hpp"
 #include "common/ping.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"

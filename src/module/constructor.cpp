@@ -1,7 +1,6 @@
 #include "module/constructor.hpp"
 
 #include "account/endpoints.hpp"
-#include "common/namespace.hpp"
 #include "common/outside.hpp"
 
 namespace norvane {

@@ -16,7 +16,6 @@
 namespace norvane {
 
 void define_methods(py::dict& class_dict) {
-    using binding::Parameter;
     binding::MethodTable table(class_dict);
 
     table.instance<construct_account, Guard::none, Errors::raised>(

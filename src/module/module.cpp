@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "common/handled.hpp"
-#include "common/text.hpp"
 #include "common/namespace.hpp"
 #include "common/outside.hpp"
+#include "common/text.hpp"
 #include "module/methods.hpp"
 
 namespace py = pybind11;

@@ -3,12 +3,11 @@
 // snapshot of each day of the real accounts.
 #include "common/clock.hpp"
 #include "common/handled.hpp"
-#include "common/namespace.hpp"
+#include "common/outside.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
 #include "records/frame.hpp"
 #include "records/records.hpp"
-#include "common/outside.hpp"
 
 namespace norvane::records {
 
@@ -81,11 +80,15 @@ py::object funds(py::handle self, py::handle answer) {
 }
 
 // Milliseconds since the epoch as seconds (a missing value fails here, as a division would).
-py::object epoch_seconds(py::handle milliseconds) { return py::reinterpret_borrow<py::object>(milliseconds) / py::int_(1000); }
+py::object epoch_seconds(py::handle milliseconds) {
+    return py::reinterpret_borrow<py::object>(milliseconds) / py::int_(1000);
+}
 
 // The calendar day a trading day's milliseconds (its UTC midnight) stand for. Rendering that
 // instant in local time would give the day before west of UTC.
-py::object calendar_day(py::handle milliseconds) { return clock::utc_date(epoch_seconds(milliseconds)); }
+py::object calendar_day(py::handle milliseconds) {
+    return clock::utc_date(epoch_seconds(milliseconds));
+}
 
 // A time stamp's milliseconds rendered in the process's local time.
 py::object local_time(py::handle milliseconds) {

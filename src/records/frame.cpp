@@ -1,7 +1,6 @@
 #include "records/frame.hpp"
 
 #include "account/endpoints.hpp"
-#include "common/namespace.hpp"
 #include "common/outside.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"

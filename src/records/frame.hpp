@@ -1,8 +1,8 @@
 #pragma once
-// The steps the trading-record readers share, as plain functions. Each reader runs, top to
-// bottom: the initialisation guard; with no dates, a real account's current figures from the risk
-// platform; otherwise both dates checked and turned into the "%Y-%m-%d" form the stored tables
-// compare with, then its statement, its rows and its record.
+// The steps the trading-record readers share, as plain functions. After the guard its table entry
+// applies, each reader runs, top to bottom: with no dates, a real account's current figures from
+// the risk platform; otherwise both dates checked and turned into the "%Y-%m-%d" form the stored
+// tables compare with, then its statement, its rows and its record.
 #include <pybind11/pybind11.h>
 
 #include <optional>

@@ -1,11 +1,9 @@
 #include "account/endpoints.hpp"
 #include "common/closing.hpp"
-#include "common/handled.hpp"
-#include "common/namespace.hpp"
+#include "common/outside.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "research/research.hpp"
-#include "common/outside.hpp"
 
 #include <string>
 

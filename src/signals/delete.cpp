@@ -1,7 +1,6 @@
 #include <string>
 
 #include "common/clock.hpp"
-#include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "signals/signals.hpp"

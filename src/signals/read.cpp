@@ -1,4 +1,3 @@
-#include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
 #include "common/sql.hpp"

@@ -1,4 +1,3 @@
-#include "common/namespace.hpp"
 #include "common/truth.hpp"
 #include "signals/signals.hpp"
 #include "signals/storage.hpp"

@@ -3,11 +3,10 @@
 #include <cmath>
 #include <set>
 
-#include "common/namespace.hpp"
 #include "common/number.hpp"
+#include "common/outside.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
-#include "common/outside.hpp"
 
 namespace norvane::signals {
 

@@ -2,13 +2,12 @@
 
 #include "common/clock.hpp"
 #include "common/labels.hpp"
-#include "common/namespace.hpp"
 #include "common/number.hpp"
+#include "common/outside.hpp"
 #include "common/record.hpp"
 #include "common/truth.hpp"
 #include "signals/signals.hpp"
 #include "signals/storage.hpp"
-#include "common/outside.hpp"
 
 namespace norvane::signals {
 

@@ -3,7 +3,6 @@
 #include "common/clock.hpp"
 #include "common/text.hpp"
 #include "common/handled.hpp"
-#include "common/namespace.hpp"
 #include "common/ping.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"

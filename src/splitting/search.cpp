@@ -1,6 +1,5 @@
 #include "common/clock.hpp"
 #include "common/handled.hpp"
-#include "common/namespace.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
 #include "common/sql.hpp"

@@ -1,4 +1,5 @@
 #include "splitting/split_mode_record.hpp"
+#include "common/outside.hpp"
 #include "common/text.hpp"
 
 #include <cctype>
@@ -6,9 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/namespace.hpp"
 #include "common/sql.hpp"
-#include "common/outside.hpp"
 
 namespace norvane::splitting {
 

@@ -3,11 +3,10 @@
 
 #include "common/clock.hpp"
 #include "common/labels.hpp"
-#include "common/namespace.hpp"
+#include "common/outside.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "splitting/splitting.hpp"
-#include "common/outside.hpp"
 
 namespace norvane::splitting {
 
