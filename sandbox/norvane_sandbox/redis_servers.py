@@ -37,6 +37,14 @@ def pid(server: RedisServer, state: Path) -> int | None:
     return running_pid(_files(server, state)[0], _marker(server))
 
 
+def answers(server: RedisServer) -> bool:
+    connection = client(server, timeout=0.5)
+    try:
+        return bool(connection.ping())
+    finally:
+        connection.close()
+
+
 def launch(server: RedisServer, state: Path) -> None:
     """Start `server` as a daemon of its own; it answers once it has loaded its data."""
     pid_file, log_file, data_dir = _files(server, state)
