@@ -32,28 +32,27 @@ def live_rows(clickhouse_reader, account_id):
         " AND delete_tag IS NULL GROUP BY contract", parameters={"id": account_id}).result_rows
 
 
-def test_clickhouse_down_in_the_middle_of_an_upload(account, outage, clickhouse_reader, recording):
+def test_clickhouse_down_between_retire_and_insert(account, outage, clickhouse_reader, recording):
     trader = Norvane.Norvane(*account.args)
-    first = trader.fun_update_signal(signals(300, position=1.0))
-    assert first["code"] == 0
+    assert trader.fun_update_signal(signals(300, position=1.0))["code"] == 0
     table = signals(300, position=2.0)
     client = trader.client
     with contextlib.ExitStack() as during:  # its end brings the service back
-        # Statement 1 retires the first upload, 2 to 149 insert, the 150th finds the service down.
-        def take_down_before_the_150th(name, *args):
-            if len(trader.client.calls) == 150:
+        def take_down_after_the_retire(name, *args):
+            if len(trader.client.calls) == 2:
                 during.enter_context(outage("clickhouse"))
 
-        trader.client = recording(client, before=take_down_before_the_150th)
+        trader.client = recording(client, before=take_down_after_the_retire)
         with pytest.raises(OperationalError):
             trader.fun_update_signal(table)
+    assert [statement[:6] for _, statement in trader.client.calls] == ["ALTER ", "INSERT"]
     trader.client = client
     repeat = trader.fun_update_signal(table)
     assert repeat["code"] == 0 and repeat["msg"].startswith("输入300, 有效300 ")
     assert sorted(live_rows(clickhouse_reader, account.id)) == [(f"c{i:03d}", 1) for i in range(300)]
     retired = clickhouse_reader.command("SELECT count() FROM factors.t_order_dtl WHERE account_id ="
                                         f" '{account.id}' AND delete_tag = 2")
-    assert retired == 300 + 148  # the first upload and what got in before the outage
+    assert retired == 300  # the first upload; nothing of the failed insert got in
     positions = {row["contract"]: row["position"] for row in trader.fun_read_signal(DAY, DAY)["data"]}
     assert set(positions.values()) == {2.0} and len(positions) == 300
 

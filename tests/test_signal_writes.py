@@ -61,8 +61,8 @@ def stored_state(clickhouse_writer, trader):
         return text
 
     def rows(table, where):
-        return named(clickhouse_writer.raw_query(
-            f"SELECT * FROM {table} WHERE {where} ORDER BY ALL FORMAT TabSeparated").decode()).splitlines()
+        return sorted(named(clickhouse_writer.raw_query(
+            f"SELECT * FROM {table} WHERE {where} FORMAT TabSeparated").decode()).splitlines())
 
     accounts = ", ".join(f"'{account_id}'" for account_id in ids)
     fields = redis_client("redis-test").hgetall(DAY)

@@ -229,15 +229,11 @@ def first_insert_fails():
     return step
 
 
-def copy_insert_fails(copy_id, which=2):
-    """A recording's step that fails the copy account's `which`-th INSERT."""
-    inserts = []
-
+def copy_insert_fails(copy_id):
+    """A recording's step that fails the copy account's INSERT."""
     def step(name, statement, *args):
         if name == "command" and statement.startswith("INSERT") and f"'{copy_id}'" in statement:
-            inserts.append(statement)
-            if len(inserts) == which:
-                raise ConnectionError("connection to the database lost")
+            raise ConnectionError("connection to the database lost")
     return step
 
 
@@ -257,7 +253,7 @@ class Recorder:
     """Records every statement and hash operation in the order they are issued."""
 
     def __init__(self, count=0):
-        self.calls, self.count = [], count
+        self.calls, self.count, self.turns = [], count, {}
 
     def command(self, statement):
         self.calls.append(("command", statement))
@@ -266,8 +262,8 @@ class Recorder:
         self.calls.append(("query", statement))
         return type("Result", (), {"result_set": [(self.count,)], "column_names": ["n"]})()
 
-    def hset(self, *args):
-        self.calls.append(("hset",) + args)
+    def hset(self, day, mapping):
+        self.calls.append(("hset", day, mapping))
 
     def hkeys(self, day):
         self.calls.append(("hkeys", day))
@@ -275,6 +271,15 @@ class Recorder:
 
     def hdel(self, *args):
         self.calls.append(("hdel",) + args)
+
+    def set(self, key, token, nx, px):
+        self.calls.append(("set", key, nx, px))
+        self.turns[key] = token
+        return True
+
+    def eval(self, script, numkeys, key, token):
+        self.calls.append(("give back", key))
+        return int(self.turns.pop(key) == token)
 
 
 def recording_account(log, copy=True):
@@ -308,21 +313,28 @@ def test_statements_and_their_order(clock):
                 f" 'L', '', 'call_auction', '', 1, '{account_id}', 'quant_a', '{stamp}', '{stamp}',"
                 " 'redis');")
 
+    def turn(account_id):
+        return f"norvane:upload:{DAY}:{account_id}"
+
     assert log.calls == [
-        ("hset", DAY, "8100_k1", record("8100", 21)),
-        ("hset", DAY, "8100_k1", record("8100", 1)),
+        ("set", turn("8100"), True, 30000),
+        ("hset", DAY, {"8100_k1": record("8100", 21)}),
+        ("hset", DAY, {"8100_k1": record("8100", 1)}),
         ("hkeys", DAY),
         ("hdel", DAY, "8100_k9"),
         ("command", "ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 , \n"
                     f"                                update_time = '{stamp}' WHERE trading_day='{DAY}'"
                     " and account_id == '8100' and delete_tag is null"),
         insert("8100"),
-        ("hset", DAY, "8200_k1", record("8200", 21)),
-        ("hset", DAY, "8200_k1", record("8200", 1)),
+        ("set", turn("8200"), True, 30000),
+        ("hset", DAY, {"8200_k1": record("8200", 21)}),
+        ("hset", DAY, {"8200_k1": record("8200", 1)}),
         ("hkeys", DAY),
         ("command", f"ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 WHERE trading_day='{DAY}'"
                     " and account_id == '8200' and delete_tag is null"),
         insert("8200"),
+        ("give back", turn("8200")),
+        ("give back", turn("8100")),
     ]
 
 
@@ -330,8 +342,8 @@ def test_continuous_holding_writes_one_pass_and_retires_nothing(clock):
     log = Recorder()
     recording_account(log, copy=False).fun_update_signal(signals(["k1"]), use_redis=True,
                                                          continuous_holding=True)
-    assert [call[0] for call in log.calls] == ["hset", "command"]
-    assert '"feature": 20' in log.calls[0][3] and log.calls[1][1].startswith("INSERT")
+    assert [call[0] for call in log.calls] == ["set", "hset", "command", "give back"]
+    assert '"feature": 20' in log.calls[1][2]["8100_k1"] and log.calls[2][1].startswith("INSERT")
     assert recording_account(Recorder(), copy=False).fun_replicate_save(signals(["k1"]), False) == 0
 
 

@@ -276,8 +276,7 @@ class TestTwapUpload:
         columns = '"commodity", "if_twap", "time_gap", "volume", "account_id", "update_time"'
         assert calls == [
             ("command", f"INSERT into factors.TWAP_config ({columns}) values"
-                        f" ('AG', 1, 30.0, 5.0, '{d.id}', '2025-08-29 09:30:00');"),
-            ("command", f"INSERT into factors.TWAP_config ({columns}) values"
+                        f" ('AG', 1, 30.0, 5.0, '{d.id}', '2025-08-29 09:30:00'),"
                         f" ('M', 0, 0.5, 10.0, '{d.id}', '2025-08-29 09:30:00');"),
         ]
         calls.clear()

@@ -50,21 +50,22 @@ and account_id = {account_id} and acquire_info_key = {acquire_key})",
     }
     columns.append("zip_begindate");
     columns.append("zip_enddate");
-    std::string column_list = sql::column_list(columns);
-    std::vector<py::str> inserts;
+    std::vector<std::string> rows;
     for (py::handle row : current.attr("result_set")) {
         py::list values(py::reinterpret_borrow<py::object>(row));
         if (flag_column >= 0) values[flag_column] = py::str(letter);
         values.append(py::str(currenttime));
         values.append(py::str(open_end));
-        inserts.push_back(sql::row_insert("factors.t_account_info", column_list, values));
+        rows.push_back(sql::list(values));
     }
 
     // Closes every open row of the account, whatever its key; rows inserted below stay open.
     client.attr("command")(sql::fill(R"(ALTER TABLE factors.t_account_info UPDATE zip_enddate = {currenttime}
 WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')",
                                      {{"currenttime", now}, {"account_id", account_id}}));
-    for (const py::str& statement : inserts) client.attr("command")(statement);
+    if (!rows.empty()) {
+        client.attr("command")(sql::insert("factors.t_account_info", sql::column_list(columns), rows));
+    }
 
     std::string account_text = str_of(self.attr("account_id"));
     return record::ok(" 资金账号 " + account_text + " trade flag is " + letter + "  " + currenttime + " ");

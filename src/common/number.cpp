@@ -18,6 +18,12 @@ char numpy_kind(py::handle value) {
 
 // int.__repr__ of an int or an int subclass: the digits of its value.
 std::string integer_digits(py::handle integer) {
+    int overflow = 0;
+    long long small = PyLong_AsLongLongAndOverflow(integer.ptr(), &overflow);
+    if (overflow == 0) {
+        if (small == -1 && PyErr_Occurred()) throw py::error_already_set();
+        return std::to_string(small);
+    }
     PyObject* digits = PyLong_Type.tp_repr(integer.ptr());
     if (digits == nullptr) throw py::error_already_set();
     return utf8(py::reinterpret_steal<py::str>(digits));
@@ -25,7 +31,14 @@ std::string integer_digits(py::handle integer) {
 
 }  // namespace
 
-std::string number_text(double value) { return utf8(py::repr(py::float_(value))); }
+std::string number_text(double value) {
+    // float.__repr__'s own conversion.
+    char* text = PyOS_double_to_string(value, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+    if (text == nullptr) throw py::error_already_set();
+    std::string digits(text);
+    PyMem_Free(text);
+    return digits;
+}
 
 std::optional<Number> number(py::handle value) {
     PyObject* object = value.ptr();

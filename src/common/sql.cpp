@@ -107,9 +107,19 @@ std::string valid_at(const std::string& moment) {
     return moment + " >= zip_begindate and " + moment + " < zip_enddate";
 }
 
-py::str row_insert(const char* table, const std::string& column_list, py::handle values) {
-    return py::str(fill(R"(INSERT into {table} ({columns}) values ({values});)",
-                        {{"table", table}, {"columns", column_list}, {"values", list(values)}}));
+py::str insert(const char* table, const std::string& column_list, const std::vector<std::string>& rows) {
+    std::string statement = fill(R"(INSERT into {table} ({columns}) values )", {{"table", table}, {"columns", column_list}});
+    size_t size = statement.size() + 1;
+    for (const std::string& row : rows) size += row.size() + 4;
+    statement.reserve(size);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i > 0) statement += ", ";
+        statement += '(';
+        statement += rows[i];
+        statement += ')';
+    }
+    statement += ';';
+    return py::str(statement);
 }
 
 }  // namespace norvane::sql

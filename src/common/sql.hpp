@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace norvane::sql {
 namespace py = pybind11;
@@ -35,9 +36,12 @@ inline constexpr const char* valid_at_server_now =
 // ... and at a moment given as a literal, the end excluded (the login's and the trading flag's).
 std::string valid_at(const std::string& moment);
 
-// The row-by-row insert the writing methods send, one statement per row:
-// "INSERT into <table> (<column_list>) values (<values as `list`>);"
-py::str row_insert(const char* table, const std::string& column_list, py::handle values);
+// The INSERT the writing methods send, every row of a call in one statement:
+// "INSERT into <table> (<column_list>) values (<row>), (<row>), ...;", each <row> the row's values
+// as `list` writes them. ClickHouse reads the rows after VALUES as a stream that its query size
+// limit (max_query_size, which covers the text before them) does not apply to, and stores them as
+// one data part; one statement per table and call is therefore all the server needs.
+py::str insert(const char* table, const std::string& column_list, const std::vector<std::string>& rows);
 
 // The template with every {name} replaced by its literal. A placeholder without a value is an
 // error in the program, reported as RuntimeError.

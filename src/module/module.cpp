@@ -12,6 +12,7 @@
 #include "common/outside.hpp"
 #include "common/text.hpp"
 #include "module/methods.hpp"
+#include "signals/turn.hpp"
 
 namespace py = pybind11;
 
@@ -83,6 +84,8 @@ void load(py::module_ m) {
         import_risk_platform(m);
     });
     m.attr("warnings").attr("filterwarnings")("ignore");
+    m.attr(norvane::signals::upload_wait_name) = norvane::signals::default_upload_wait;
+    m.attr(norvane::signals::upload_expiry_name) = norvane::signals::default_upload_expiry;
     m.attr("Norvane") = account_class();
 }
 

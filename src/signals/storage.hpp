@@ -4,14 +4,16 @@
 // create_time, update_time and data_source.
 //
 // One run of the storage procedure is built first and written after: every hash record's JSON
-// text and every statement, each value converted and encoded. A value that cannot be written
-// (a text without a UTF-8 form, a value JSON cannot encode) therefore raises before the first
-// write, and the day is never left half-written by it.
+// text and the statements, each value converted and encoded. A value that cannot be written (a
+// text without a UTF-8 form, a value JSON cannot encode) therefore raises before the first write,
+// and the day is never left half-written by it. The writes go out in a fixed number of round
+// trips, whatever the number of rows: one hset per pass, one hkeys and at most one hdel for the
+// stale fields, the retire statement and one insert.
 #include <pybind11/pybind11.h>
 
+#include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace norvane::signals {
 namespace py = pybind11;
@@ -32,12 +34,11 @@ struct SignalWrites {
     py::str day;                    // the hash key
     std::string owner;              // the account id's text: its fields begin with it and "_"
     py::object redis;               // the hash's connection; None: the hash is not written
-    std::vector<py::str> fields;    // one per row: account id, "_", contract
-    std::vector<py::str> marked;    // first pass, feature + 20 (none with continuous holding)
-    std::vector<py::str> records;   // the records as stored
+    py::dict marked;                // field -> record with feature + 20 (empty: no marking pass)
+    py::dict records;               // field -> record as stored
     bool remove_stale = false;      // the stale-field cleanup after the passes
     std::optional<py::str> retire;  // the day's live rows retired (none with continuous holding)
-    std::vector<py::str> inserts;   // one INSERT per row
+    std::optional<py::str> insert;  // every row in one INSERT (none for a table without rows)
 };
 
 // Builds the writes that store `table` under `account_id` (every row's account_id is written as
@@ -46,13 +47,11 @@ struct SignalWrites {
 SignalWrites build_signal_writes(py::handle table, py::handle account_id, py::handle redis,
                                  bool continuous_holding, RetireForm form, const std::string& stamp);
 
-// Sends the writes: the hash passes and the stale-field cleanup, then the retire statement (a
-// mutation touches only rows that exist when it is issued, so it precedes the inserts), then the
-// inserts in row order.
-void write_signals(py::handle client, const SignalWrites& writes);
-
-// The copy account's writes of an upload (its hash on the copy-account Redis, always written;
-// the copy form of the retire statement).
-SignalWrites build_copy_writes(py::handle self, py::handle table, bool continuous_holding);
+// Sends the writes holding the day's turn of the account (signals/turn) on `turn_redis`: the hash
+// passes and the stale-field cleanup, then the retire statement (a mutation touches only rows that
+// exist when it is issued, so it precedes the insert), then the insert. `after`, when given, runs
+// last, still within the turn. `who` names the upload in errors.
+void write_signals(py::handle client, py::handle turn_redis, const SignalWrites& writes,
+                   const std::string& who, const std::function<void()>& after = {});
 
 }  // namespace norvane::signals

@@ -5,6 +5,7 @@
 #include "common/number.hpp"
 #include "common/outside.hpp"
 #include "common/record.hpp"
+#include "common/text.hpp"
 #include "common/truth.hpp"
 #include "signals/signals.hpp"
 #include "signals/storage.hpp"
@@ -116,17 +117,22 @@ py::object fun_update_signal(const std::string& stamp, py::object self, py::obje
             "intraday_trading/before_close, trade_time 须为 D/N/空, feature 须为 0/1");
     }
 
-    // Every write of the upload is built before the first one goes out, the copy account's
-    // included (fun_replicate_save builds those again when its turn comes), so a value that
-    // cannot be written leaves the day untouched.
+    // Every write of the account's own is built before the first one goes out, so a value that
+    // cannot be written leaves the day untouched. The copy account's writes are the same values
+    // under the copy account's id, built when their turn comes (fun_replicate_save); that id is
+    // checked here.
+    py::object account_id = self.attr("account_id");
     py::object redis = to_redis ? py::object(self.attr("redis_conn")) : py::none();
-    SignalWrites own = build_signal_writes(table, self.attr("account_id"), redis, continuous,
-                                           RetireForm::upload, stamp);
-    if (truthy(self.attr("if_copy"))) build_copy_writes(self, table, continuous);
+    SignalWrites own = build_signal_writes(table, account_id, redis, continuous, RetireForm::upload, stamp);
+    if (truthy(self.attr("if_copy"))) str_of(self.attr("copy_account_id"));
 
-    write_signals(self.attr("client"), own);
-    self.attr("fun_replicate_save")(py::arg("tmp_mat") = table,
-                                     py::arg("continuous_holding") = continuous_holding);
+    // The day's turn is taken on the environment's Redis, whether or not the hash is written,
+    // and held until the copy account's writes are done too.
+    write_signals(self.attr("client"), self.attr("redis_conn"), own,
+                  "fun_update_signal: account " + own.owner, [&] {
+                      self.attr("fun_replicate_save")(py::arg("tmp_mat") = table,
+                                                       py::arg("continuous_holding") = continuous_holding);
+                  });
     // Remembered only once every write has gone out, the copy account's included: an upload
     // that failed anywhere, repeated through the same object, is stored again in full.
     self.attr("update_df") = comparison;

@@ -51,15 +51,16 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
     std::string update_time = clock::now_text(clock::seconds);
     settings = settings.attr("assign")(py::arg("update_time") = py::str(update_time));
 
-    // Every statement is built before the first is sent: a value that cannot be written leaves
-    // the table untouched.
-    std::string column_list = sql::column_list(settings.attr("columns"));
-    std::vector<py::str> inserts;
+    // The statement is built before it is sent: a value that cannot be written leaves the table
+    // untouched.
+    std::vector<std::string> rows;
     for (py::handle row : settings.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
-        inserts.push_back(sql::row_insert("factors.TWAP_config", column_list, row));
+        rows.push_back(sql::list(row));
     }
-    py::object command = self.attr("client").attr("command");
-    for (const py::str& statement : inserts) command(statement);
+    if (!rows.empty()) {
+        self.attr("client").attr("command")(
+            sql::insert("factors.TWAP_config", sql::column_list(settings.attr("columns")), rows));
+    }
     return record::ok("更新" + std::to_string(given) + ", " + update_time);
 }
 
