@@ -1,12 +1,17 @@
 """What the writing methods leave on the stack, byte for byte, and what it costs in round trips."""
 import json
 import os
+import subprocess
+import sys
+import time
 from pathlib import Path
 
 import numpy as np
 import pandas as pd
 import pytest
 
+import Norvane
+import uploader
 from norvane_sandbox.clients import redis_client
 
 DAY = "20991203"
@@ -83,3 +88,85 @@ def test_a_desk_day_stores_exactly_the_recorded_rows_and_fields(account_object, 
         STORED.parent.mkdir(exist_ok=True)
         STORED.write_text(json.dumps(state, ensure_ascii=False, indent=1) + "\n")
     assert state == json.loads(STORED.read_text())
+
+
+# ---- round trips and turns ------------------------------------------------------------------------
+
+def test_an_upload_costs_the_same_round_trips_for_10_and_1000_rows(new_account, recording):
+    def revision_calls(rows):
+        trader = Norvane.Norvane(*new_account(copy=True).args)
+        trader.fun_update_signal(uploader.table("c", rows), use_redis=True)
+        calls = []
+        for name in ("client", "redis_conn", "copy_redis_conn"):
+            setattr(trader, name, recording(getattr(trader, name), calls))
+        trader.fun_update_signal(uploader.table("c", rows - 1), use_redis=True)  # one field goes stale
+        return [call[0] for call in calls]
+
+    own = ["set", "hset", "hset", "hkeys", "hdel", "command", "command"]
+    assert revision_calls(10) == revision_calls(1000) == own + own + ["eval", "eval"]
+
+
+def run_uploader(account, prefix, rows, start, *extra):
+    return subprocess.Popen([sys.executable, uploader.__file__, *account.args[:3], prefix, str(rows),
+                             str(start), *extra], stdout=subprocess.PIPE, text=True)
+
+
+def day_of(clickhouse_writer, account_id):
+    """The upload day's live rows and hash fields of an account, each as {contract: position}."""
+    rows = clickhouse_writer.query(
+        "SELECT contract, position FROM factors.t_order_dtl WHERE account_id = {id:String}"
+        " AND trading_day = {day:String} AND delete_tag IS NULL",
+        parameters={"id": account_id, "day": uploader.DAY}).result_rows
+    live = dict(rows)
+    assert len(live) == len(rows), "a contract is live twice"
+    fields = {name.split("_", 1)[1]: json.loads(record)["position"]
+              for name, record in redis_client("redis-test").hgetall(uploader.DAY).items()
+              if name.startswith(f"{account_id}_")}
+    return live, fields
+
+
+def table_of(prefix, rows):
+    return {f"{prefix}{i:03d}": float(i) for i in range(rows)}
+
+
+def test_uploads_that_meet_leave_the_day_holding_one_of_them_whole(new_account, clickhouse_writer):
+    account = new_account(copy=True)
+    start = time.time() + 3  # both have logged in by then
+    jobs = [run_uploader(account, prefix, 50, start) for prefix in ("a", "b")]
+    answers = [json.loads(job.communicate(timeout=60)[0].splitlines()[-1]) for job in jobs]
+    assert [answer.get("code") for answer in answers] == [0, 0], answers
+    live, fields = day_of(clickhouse_writer, account.id)
+    assert live == fields and live in (table_of("a", 50), table_of("b", 50))
+    assert day_of(clickhouse_writer, account.copy_id) == (live, fields)
+
+
+def test_an_uploader_killed_mid_upload_holds_the_day_for_at_most_its_turn(new_account, clickhouse_writer,
+                                                                          recording):
+    account = new_account()
+    job = run_uploader(account, "k", 20, 0, "hold")
+    for line in job.stdout:
+        if line.strip() == "holding":  # turn taken, hash written, the first statement under way
+            break
+    job.kill()
+    job.wait()
+    trader = Norvane.Norvane(*account.args)
+    tries = []  # when the upload asked for the turn
+    trader.redis_conn = recording(trader.redis_conn, before=lambda name, *args: name == "set" and
+                                  tries.append(time.monotonic()))
+    began = time.monotonic()
+    assert trader.fun_update_signal(uploader.table("s", 5), use_redis=True)["code"] == 0
+    assert len(tries) > 1 and tries[-1] - began < 2 + 0.5
+    assert day_of(clickhouse_writer, account.id) == (table_of("s", 5), table_of("s", 5))
+
+
+def test_an_upload_that_does_not_get_its_turn_raises_and_writes_nothing(new_account, clickhouse_writer,
+                                                                         redis_writer, monkeypatch):
+    account = new_account()
+    trader = Norvane.Norvane(*account.args)
+    turn = f"norvane:upload:{uploader.DAY}:{account.id}"
+    redis_writer.set(turn, "another job", px=10000)
+    monkeypatch.setattr(Norvane, "_upload_wait_seconds", 0.3)
+    with pytest.raises(TimeoutError, match=f"account {account.id}, trading day {uploader.DAY}: another upload"):
+        trader.fun_update_signal(uploader.table("s", 5), use_redis=True)
+    assert day_of(clickhouse_writer, account.id) == ({}, {})
+    assert redis_writer.get(turn) == "another job" and trader.update_df.empty
