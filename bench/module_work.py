@@ -102,16 +102,17 @@ def signals(count: int, shift: float) -> pd.DataFrame:
 
 
 def equity_answer(count: int):
-    """Half simulated daily values (placeholder time), half real snapshots over ~250 days."""
-    first = dt.date(2024, 1, 2)
+    """One row per day and source, as the stored query gives them: a simulated account's daily
+    values (the placeholder time) and a real account's last snapshot of each day."""
+    first = dt.date(1990, 1, 2)
     rows = []
     for n in range(count):
-        day = first + dt.timedelta(days=n % 250)
+        day = first + dt.timedelta(days=n // 2)
         if n % 2:
             rows.append(("88001234", day, 1_000_000.0 + n * 0.25, dt.datetime(1970, 1, 1)))
         else:
             rows.append(("88001234", day, 1_000_000.0 + n * 0.5,
-                         dt.datetime.combine(day, dt.time(15, 0, n % 60))))
+                         dt.datetime.combine(day, dt.time(15, n % 60, (n * 7) % 60))))
     return types.SimpleNamespace(result_set=rows,
                                  column_names=["account_id", "trading_day", "balance", "update_time"])
 

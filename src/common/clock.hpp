@@ -16,6 +16,11 @@ std::string now_text(const char* format);
 // "%Y-%m-%d %H:%M:%S": the form of the validity intervals and of most time stamps.
 inline constexpr const char* seconds = "%Y-%m-%d %H:%M:%S";
 
+// moment.strftime(format). The interpreter's own datetimes of four-digit years are written from
+// their fields for "%Y-%m-%d" and `seconds`, at a fraction of strftime's cost (the equity reader
+// renders two a row).
+py::object strftime(py::handle moment, const char* format);
+
 // Seconds since the epoch (int or float) as the UTC date "%Y-%m-%d", whatever the local zone.
 py::object utc_date(py::handle seconds);
 

@@ -1,6 +1,8 @@
 // Equity history: a real account's funds from the risk platform, or one balance per trading day
 // over a range, whatever the account kind: the simulated accounts' daily values and the last
 // snapshot of each day of the real accounts.
+#include <unordered_map>
+
 #include "common/clock.hpp"
 #include "common/handled.hpp"
 #include "common/outside.hpp"
@@ -93,8 +95,29 @@ py::object calendar_day(py::handle milliseconds) {
 // A time stamp's milliseconds rendered in the process's local time.
 py::object local_time(py::handle milliseconds) {
     py::object moment = outside::datetime().attr("datetime").attr("fromtimestamp")(epoch_seconds(milliseconds));
-    return moment.attr("strftime")(clock::seconds);
+    return clock::strftime(moment, clock::seconds);
 }
+
+// Renders each distinct number of milliseconds once: a range repeats its days, and every
+// simulated row has the same placeholder time.
+class Rendered {
+  public:
+    explicit Rendered(py::object (*render)(py::handle)) : render_(render) {}
+
+    py::object operator()(py::handle milliseconds) {
+        if (!PyLong_CheckExact(milliseconds.ptr())) return render_(milliseconds);
+        int overflow = 0;
+        long long key = PyLong_AsLongLongAndOverflow(milliseconds.ptr(), &overflow);
+        if (overflow != 0) return render_(milliseconds);
+        auto found = seen_.find(key);
+        if (found == seen_.end()) found = seen_.emplace(key, render_(milliseconds)).first;
+        return found->second;
+    }
+
+  private:
+    py::object (*render_)(py::handle);
+    std::unordered_map<long long, py::object> seen_;
+};
 
 }  // namespace
 
@@ -109,9 +132,10 @@ py::object fun_read_equity(Step& step, py::object self, py::object start_date,
     step = 1;  // the main steps, inside the handler
     py::object result = self.attr("client").attr("query")(statement(daily_balances, self, *range));
     py::list rows = rows::row_dicts(result, {{}, {"account_id", "trading_day", "balance", "update_time"}});
+    Rendered days(calendar_day), times(local_time);
     for (py::handle row : rows) {
-        row["trading_day"] = calendar_day(row["trading_day"]);
-        row["update_time"] = local_time(row["update_time"]);
+        row["trading_day"] = days(row["trading_day"]);
+        row["update_time"] = times(row["update_time"]);
     }
     return record::ok("success, ", rows);
 }
