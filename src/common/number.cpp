@@ -42,6 +42,8 @@ std::string number_text(double value) {
 
 std::optional<Number> number(py::handle value) {
     PyObject* object = value.ptr();
+    // Texts and None are the common values that are no number; they need no look for a dtype.
+    if (PyUnicode_Check(object) || object == Py_None) return std::nullopt;
     if (PyBool_Check(object)) return Number{Number::truth, object == Py_True ? "1" : "0"};
     if (PyLong_Check(object)) return Number{Number::integer, integer_digits(value)};
     if (PyFloat_Check(object)) {
@@ -70,6 +72,10 @@ std::optional<Number> number(py::handle value) {
 }
 
 py::object exact_number(py::handle value) {
+    PyObject* object = value.ptr();
+    if (PyFloat_CheckExact(object) || PyLong_CheckExact(object) || PyBool_Check(object)) {
+        return py::reinterpret_borrow<py::object>(value);  // already the plain number
+    }
     std::optional<Number> numeric = number(value);
     if (!numeric) return py::reinterpret_borrow<py::object>(value);
     switch (numeric->kind) {
