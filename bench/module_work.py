@@ -26,6 +26,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 import pandas as pd  # noqa: E402
 
 import Norvane  # noqa: E402
+from signal_upload import signals  # noqa: E402  (the bench's signal table)
 
 
 class StandIn:
@@ -89,18 +90,6 @@ def account(client, redis, copy_redis):
     return trader
 
 
-def signals(count: int, shift: float) -> pd.DataFrame:
-    return pd.DataFrame({
-        "trading_day": ["20991231"] * count,
-        "contract": [f"c{i:04d}" for i in range(count)],
-        "position": [float(i % 17) + shift for i in range(count)],
-        "direction": ["L", "S"] * (count // 2) + ["L"] * (count % 2),
-        "order_typ": ["intraday_trading"] * count,
-        "trade_time": ["D"] * count,
-        "feature": [i % 2 for i in range(count)],
-    })
-
-
 def equity_answer(count: int):
     """One row per day and source, as the stored query gives them: a simulated account's daily
     values (the placeholder time) and a real account's last snapshot of each day."""
@@ -143,7 +132,7 @@ def main() -> None:
     trader = account(client, redis, copy_redis)
 
     def upload(repeat):
-        answer = trader.fun_update_signal(signals(args.rows, shift=repeat + 2.0), use_redis=True)
+        answer = trader.fun_update_signal(signals(args.rows, "20991231", shift=repeat + 2.0), use_redis=True)
         assert answer["code"] == 0 and not answer["msg"].startswith("和上次一致"), answer
 
     report(f"upload, {args.rows} rows, copy account", timed(upload, args.repeats))
