@@ -102,7 +102,7 @@ def test_an_upload_costs_the_same_round_trips_for_10_and_1000_rows(new_account, 
         trader.fun_update_signal(uploader.table("c", rows - 1), use_redis=True)  # one field goes stale
         return [call[0] for call in calls]
 
-    own = ["set", "hset", "hset", "hkeys", "hdel", "command", "command"]
+    own = ["set", "hset", "hset", "hkeys", "hmget", "hdel", "command", "command"]
     assert revision_calls(10) == revision_calls(1000) == own + own + ["eval", "eval"]
 
 

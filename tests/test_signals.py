@@ -152,17 +152,17 @@ def test_the_rows_of_a_day_go_live_retired_and_deleted(account, stored, clickhou
 
 def test_stale_field_cleanup_touches_only_the_accounts_own_fields(account, new_id):
     trader = account()
-    underscored = account(account_id=new_id("8") + "_x")
+    underscored = account(account_id=trader.account_id + "_x")
     neighbour = redis_client("redis-test")
     neighbour.hset(DAY, f"{trader.account_id}9_k2", "other account, longer id")
     neighbour.hset(DAY, f"{new_id('8')}_k2", "other account, same contract")
-    for owner in (trader, underscored):
+    for owner in (underscored, trader):
         owner.fun_update_signal(signals(["k1", "k2"]), use_redis=True)
+    for owner in (trader, underscored):
         owner.fun_update_signal(signals(["k1"]), use_redis=True)
-    assert set(hash_of(trader.account_id)) == {f"{trader.account_id}_k1"}
-    # An id holding "_" never matches the prefix test, so its stale field stays.
-    assert set(hash_of(underscored.account_id)) == \
-        {f"{underscored.account_id}_k1", f"{underscored.account_id}_k2"}
+    # The field "<id>_x_k2" begins with the trader's id and "_", but its record names the
+    # account "<id>_x": the trader's cleanup leaves it, and that account's own removes it.
+    assert set(hash_of(trader.account_id)) == {f"{trader.account_id}_k1", f"{underscored.account_id}_k1"}
     assert neighbour.hget(DAY, f"{trader.account_id}9_k2") == "other account, longer id"
 
 
@@ -269,6 +269,10 @@ class Recorder:
         self.calls.append(("hkeys", day))
         return ["8100_k9", "8100_k1"]
 
+    def hmget(self, day, fields):
+        self.calls.append(("hmget", day, fields))
+        return [json.dumps({"account_id": field.split("_")[0]}) for field in fields]
+
     def hdel(self, *args):
         self.calls.append(("hdel",) + args)
 
@@ -321,6 +325,7 @@ def test_statements_and_their_order(clock):
         ("hset", DAY, {"8100_k1": record("8100", 21)}),
         ("hset", DAY, {"8100_k1": record("8100", 1)}),
         ("hkeys", DAY),
+        ("hmget", DAY, ["8100_k9"]),
         ("hdel", DAY, "8100_k9"),
         ("command", "ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 , \n"
                     f"                                update_time = '{stamp}' WHERE trading_day='{DAY}'"

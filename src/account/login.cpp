@@ -1,4 +1,5 @@
 #include "account/account.hpp"
+#include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/output.hpp"
 #include "common/sql.hpp"
@@ -22,8 +23,8 @@ py::object fun_login(py::object self) {
 from factors.t_account_info where {valid}
 and account_id = {account_id} and acquire_info_key = {acquire_key})",
                                       {{"valid", sql::valid_at(sql::text(py::str(currenttime)))},
-                                       {"account_id", sql::text(self.attr("account_id"))},
-                                       {"acquire_key", sql::text(self.attr("acquire_key"))}});
+                                       {"account_id", sql::text(account_id(self, "fun_login"))},
+                                       {"acquire_key", sql::text(identity(self, "acquire_key", "fun_login"))}});
     py::object result = self.attr("client").attr("query")(statement);
     py::object pong = self.attr("redis_conn").attr("ping")();
     // A silent Redis does not excuse wrong credentials: the account count is judged either way.
@@ -46,7 +47,7 @@ py::object fun_check_replicate(py::object self) {
     std::string statement = sql::fill(R"(select copy_account_id
 from factors.t_assetacc_match
 where account_id = {account_id} and is_valid = 1)",
-                                      {{"account_id", sql::text(self.attr("account_id"))}});
+                                      {{"account_id", sql::text(account_id(self, "fun_check_replicate"))}});
     py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
     if (py::len(rows) > 0) {
         self.attr("copy_account_id") = rows[py::int_(0)][py::int_(0)];

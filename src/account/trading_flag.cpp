@@ -1,10 +1,12 @@
 #include "account/account.hpp"
+#include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
-#include "common/truth.hpp"
 
+#include <array>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,17 +16,25 @@ namespace {
 
 constexpr const char* open_end = "2500-12-31 00:00:00";
 
+// The register's columns the switch reads, then the two it adds: the columns of the new rows.
+constexpr std::array<const char*, 9> register_columns = {
+    "account_id", "account_key", "market_value", "strategy", "trade_flag", "acquire_info_key",
+    "user_id", "zip_begindate", "zip_enddate"};
+constexpr size_t flag_column = 4;
+constexpr size_t read_columns = 7;
+
 }  // namespace
 
 // Not atomic: between closing the open rows and inserting the new one the account has no open
 // row, and a failure there leaves it so (the error reaches the caller).
 py::object fun_update_sts(py::object self, py::object trade_flag) {
-    if (trade_flag.not_equal(py::bool_(true)) && trade_flag.not_equal(py::bool_(false))) {
-        return record::malformed_input();
-    }
+    // The flag is asked once: whether it equals True, else whether it equals False.
+    const bool on = trade_flag.equal(py::bool_(true));
+    if (!on && !trade_flag.equal(py::bool_(false))) return record::malformed_input();
     std::string currenttime = clock::now_text(clock::seconds);
     std::string now = sql::text(py::str(currenttime));
-    std::string account_id = sql::text(self.attr("account_id"));
+    py::str account = account_id(self, "fun_update_sts");
+    std::string account_literal = sql::text(account);
     py::object client = self.attr("client");
 
     py::object current = client.attr("query")(sql::fill(R"(select account_id,
@@ -37,23 +47,20 @@ py::object fun_update_sts(py::object self, py::object trade_flag) {
 from factors.t_account_info where {valid}
 and account_id = {account_id} and acquire_info_key = {acquire_key})",
                                                         {{"valid", sql::valid_at(now)},
-                                                         {"account_id", account_id},
-                                                         {"acquire_key", sql::text(self.attr("acquire_key"))}}));
+                                                         {"account_id", account_literal},
+                                                         {"acquire_key", sql::text(identity(self, "acquire_key", "fun_update_sts"))}}));
 
     // The new rows' statements are built before anything is written, so a value that cannot be
     // written leaves the account's rows as they were.
-    const char* letter = truthy(trade_flag) ? "T" : "F";
-    py::list columns(current.attr("column_names"));
-    py::ssize_t flag_column = -1;
-    for (py::ssize_t i = 0; i < static_cast<py::ssize_t>(columns.size()); ++i) {
-        if (str_of(columns[i]) == "trade_flag") flag_column = i;
-    }
-    columns.append("zip_begindate");
-    columns.append("zip_enddate");
+    const char* letter = on ? "T" : "F";
     std::vector<std::string> rows;
     for (py::handle row : current.attr("result_set")) {
         py::list values(py::reinterpret_borrow<py::object>(row));
-        if (flag_column >= 0) values[flag_column] = py::str(letter);
+        if (values.size() != read_columns) {
+            throw std::runtime_error("fun_update_sts: a register row of " + std::to_string(values.size()) +
+                                     " values, not " + std::to_string(read_columns));
+        }
+        values[flag_column] = py::str(letter);
         values.append(py::str(currenttime));
         values.append(py::str(open_end));
         rows.push_back(sql::list(values));
@@ -62,12 +69,12 @@ and account_id = {account_id} and acquire_info_key = {acquire_key})",
     // Closes every open row of the account, whatever its key; rows inserted below stay open.
     client.attr("command")(sql::fill(R"(ALTER TABLE factors.t_account_info UPDATE zip_enddate = {currenttime}
 WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')",
-                                     {{"currenttime", now}, {"account_id", account_id}}));
+                                     {{"currenttime", now}, {"account_id", account_literal}}));
     if (!rows.empty()) {
-        client.attr("command")(sql::insert("factors.t_account_info", sql::column_list(columns), rows));
+        client.attr("command")(sql::insert("factors.t_account_info", sql::column_list(register_columns), rows));
     }
 
-    std::string account_text = str_of(self.attr("account_id"));
+    std::string account_text = utf8(account);
     return record::ok(" 资金账号 " + account_text + " trade flag is " + letter + "  " + currenttime + " ");
 }
 

@@ -68,15 +68,6 @@ std::string list(py::handle values) {
     return joined;
 }
 
-std::string column_list(py::handle names) {
-    std::string joined;
-    for (py::handle name : names) {
-        if (!joined.empty()) joined += ", ";
-        joined += "\"" + str_of(name) + "\"";
-    }
-    return joined;
-}
-
 std::string fill(std::string_view statement,
                  std::initializer_list<std::pair<std::string_view, std::string>> values) {
     std::string filled;

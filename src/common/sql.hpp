@@ -26,8 +26,19 @@ std::string literal(py::handle value);
 // The elements of a sequence as literals, joined by ", ".
 std::string list(py::handle values);
 
-// Column names for an INSERT: each in double quotes, joined by ", ".
-std::string column_list(py::handle names);
+// Column names for an INSERT, always the module's own (never a caller's labels): each in double
+// quotes, joined by ", ".
+template <class Names>
+std::string column_list(const Names& names) {
+    std::string joined;
+    for (const char* name : names) {
+        if (!joined.empty()) joined += ", ";
+        joined += '"';
+        joined += name;
+        joined += '"';
+    }
+    return joined;
+}
 
 // The validity of a zipper-form row (valid from zip_begindate to zip_enddate) in two forms:
 // at the database server's clock, the end included ...

@@ -9,8 +9,13 @@
 namespace norvane {
 namespace py = pybind11;
 
-// The characters of a str (a subclass's own characters, whatever its __str__ says).
+// The characters of a str (a subclass's own characters, whatever its __str__ says). Any other
+// value is a TypeError naming its type.
 inline std::string utf8(py::handle text) {
+    if (!PyUnicode_Check(text.ptr())) {
+        PyErr_Format(PyExc_TypeError, "expected text, not %s", Py_TYPE(text.ptr())->tp_name);
+        throw py::error_already_set();
+    }
     Py_ssize_t size = 0;
     const char* bytes = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
     if (bytes == nullptr) throw py::error_already_set();

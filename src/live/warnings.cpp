@@ -1,3 +1,4 @@
+#include "account/identity.hpp"
 #include "common/literal_eval.hpp"
 #include "common/ping.hpp"
 #include "common/record.hpp"
@@ -18,20 +19,20 @@ py::object warning_entry(py::handle redis, const char* hash, py::handle account_
 py::object fun_last_trade(py::object self) {
     py::object redis = self.attr("redis_conn");
     if (auto silent = silent_redis(redis)) return *silent;
-    return record::ok_data(warning_entry(redis, "deal_warning", self.attr("account_id")));
+    return record::ok_data(warning_entry(redis, "deal_warning", account::account_id(self, "fun_last_trade")));
 }
 
 py::object fun_margin_used(py::object self) {
     py::object redis = self.attr("redis_conn");
     if (auto silent = silent_redis(redis)) return *silent;
-    py::object entry =
-        literal_value(warning_entry(redis, "balance_warning", self.attr("account_id")));
+    py::str account = account::account_id(self, "fun_margin_used");
+    py::object entry = literal_value(warning_entry(redis, "balance_warning", account));
     // The register's validity test uses the server clock and includes the end of the row.
     std::string statement = sql::fill(R"(SELECT account_id, market_value
 FROM factors.t_account_info
 WHERE {valid} and trade_flag = 'T' and account_id = {account_id})",
                                       {{"valid", sql::valid_at_server_now},
-                                       {"account_id", sql::text(self.attr("account_id"))}});
+                                       {"account_id", sql::text(account)}});
     py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
     entry[py::str("shares")] = rows[py::int_(0)][py::int_(1)];
     return record::ok_data(entry);

@@ -81,11 +81,15 @@ std::vector<py::object> bind_arguments(const Signature& signature, PyObject* con
                 slot = i + offset;
             }
         }
-        std::string name = utf8(keyword);
         if (slot == slots) {
-            type_error(signature.method + "() got an unexpected keyword argument '" + name + "'");
+            // The keyword as an object: a name without a UTF-8 form is still shown, as CPython does.
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                         signature.method.c_str(), keyword);
+            throw py::error_already_set();
         }
-        if (bound[slot]) type_error(signature.method + "() got multiple values for argument '" + name + "'");
+        if (bound[slot]) {
+            type_error(signature.method + "() got multiple values for argument '" + signature.parameters[slot - offset].name + "'");
+        }
         bound[slot] = py::reinterpret_borrow<py::object>(args[given + static_cast<std::size_t>(k)]);
     }
 

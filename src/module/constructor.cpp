@@ -1,3 +1,4 @@
+#include "common/plain.hpp"
 #include "module/constructor.hpp"
 
 #include "account/endpoints.hpp"
@@ -15,9 +16,10 @@ py::object construct_account(py::object self, py::object account_id, py::object 
     self.attr("client") = py::none();
     self.attr("connect_tag") = py::int_(0);
     self.attr("fun_clickhouse_connect")();
-    self.attr("account_id") = account_id;
-    self.attr("acquire_key") = acquire_key;
-    self.attr("user_id") = user_id;
+    // The identity as plain text, taken once: every statement, key and field uses these texts.
+    self.attr("account_id") = plain::identity(account_id, plain::Where::argument("Norvane", "account_id"));
+    self.attr("acquire_key") = plain::identity(acquire_key, plain::Where::argument("Norvane", "acquire_key"));
+    self.attr("user_id") = plain::identity(user_id, plain::Where::argument("Norvane", "user_id"));
     self.attr("redis_conn") = endpoints::environment_redis(env);
     self.attr("fun_login")();
     self.attr("update_times") = py::int_(0);

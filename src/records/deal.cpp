@@ -27,14 +27,15 @@ constexpr const char* stored_deals = R"(select * from
 }  // namespace
 
 py::object fun_read_deal(Step& step, py::object self, py::object start_date, py::object end_date) {
-    if (realtime_read(self, start_date, end_date)) return realtime_record(self, "成交");
+    py::str account = account::account_id(self, "fun_read_deal");
+    if (realtime_read(account, start_date, end_date)) return realtime_record(account, "成交");
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
     // The main steps, numbered as in common/handled.hpp (Step).
     step = 1;
-    const char* deals = real_account(self) ? stored_deals : simulated_deals;
+    const char* deals = real_account(account) ? stored_deals : simulated_deals;
     step = 2;
-    return stored_rows(self, statement(deals, self, *range), step, {"trading_day", "day"});
+    return stored_rows(self, statement(deals, account, *range), step, {"trading_day", "day"});
 }
 
 }  // namespace norvane::records

@@ -3,6 +3,7 @@
 // snapshot of each day of the real accounts.
 #include <unordered_map>
 
+#include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/handled.hpp"
 #include "common/outside.hpp"
@@ -74,9 +75,9 @@ constexpr std::pair<const char*, const char*> funds_fields[] = {
     {"deposit", "入金"},           {"withdraw", "出金"},       {"pre_balance", "上次权益"},
 };
 
-py::object funds(py::handle self, py::handle answer) {
+py::object funds(const py::str& account, py::handle answer) {
     py::dict record;
-    record["account_id"] = trader_id(self);
+    record["account_id"] = trader_id(account);
     for (const auto& [name, field] : funds_fields) record[name] = answer[field];
     return record;
 }
@@ -123,14 +124,15 @@ class Rendered {
 
 py::object fun_read_equity(Step& step, py::object self, py::object start_date,
                            py::object end_date) {
-    if (realtime_read(self, start_date, end_date)) {
-        auto answer = realtime_answer(self);
-        return answer ? realtime_ok(funds(self, *answer)) : realtime_refused();
+    py::str account = account::account_id(self, "fun_read_equity");
+    if (realtime_read(account, start_date, end_date)) {
+        auto answer = realtime_answer(account);
+        return answer ? realtime_ok(funds(account, *answer)) : realtime_refused();
     }
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
     step = 1;  // the main steps, inside the handler
-    py::object result = self.attr("client").attr("query")(statement(daily_balances, self, *range));
+    py::object result = self.attr("client").attr("query")(statement(daily_balances, account, *range));
     py::list rows = rows::row_dicts(result, {{}, {"account_id", "trading_day", "balance", "update_time"}});
     Rendered days(calendar_day), times(local_time);
     for (py::handle row : rows) {

@@ -12,30 +12,36 @@ namespace norvane::records {
 
 namespace {
 
+// A date argument's own characters (a str subclass's too), or nothing for a value that is no text.
+std::optional<py::str> date_text(py::handle date) {
+    if (!PyUnicode_Check(date.ptr())) return std::nullopt;
+    PyObject* characters = PyUnicode_FromObject(date.ptr());
+    if (characters == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(characters);
+}
+
 // "%Y%m%d" to "%Y-%m-%d"; a text that names no day raises the parser's error.
-std::string query_date(py::handle date) {
+std::string query_date(const py::str& date) {
     py::object day = outside::datetime().attr("datetime").attr("strptime")(date, "%Y%m%d");
     return utf8(day.attr("strftime")("%Y-%m-%d"));
 }
 
 }  // namespace
 
-bool real_account(py::handle self) {
-    py::object first = self.attr("account_id")[py::int_(0)];
-    return first.equal(py::str("8"));
+bool real_account(const py::str& account) {
+    return PyUnicode_GET_LENGTH(account.ptr()) > 0 && PyUnicode_READ_CHAR(account.ptr(), 0) == '8';
 }
 
-py::object trader_id(py::handle self) {
-    return self.attr("account_id")[py::slice(py::none(), py::int_(8), py::none())];
+py::object trader_id(const py::str& account) { return account[py::slice(py::none(), py::int_(8), py::none())]; }
+
+bool realtime_read(const py::str& account, py::handle start_date, py::handle end_date) {
+    std::optional<py::str> start = date_text(start_date), end = date_text(end_date);
+    return start && end && py::len(*start) + py::len(*end) == 0 && real_account(account);
 }
 
-bool realtime_read(py::handle self, py::handle start_date, py::handle end_date) {
-    return py::len(start_date) + py::len(end_date) == 0 && real_account(self);
-}
-
-std::optional<py::object> realtime_answer(py::handle self) {
+std::optional<py::object> realtime_answer(const py::str& account) {
     py::object answer = outside::query_trader_all_info()(
-        py::str(endpoints::risk_host()), py::str(endpoints::risk_port), trader_id(self),
+        py::str(endpoints::risk_host()), py::str(endpoints::risk_port), trader_id(account),
         py::str(endpoints::risk_password()));
     if (!truthy(answer["登录成功"])) return std::nullopt;
     return answer;
@@ -45,23 +51,24 @@ py::dict realtime_ok(py::handle data) { return record::ok("查询成功（风控
 
 py::dict realtime_refused() { return record::failed(py::str("风控平台实时数据查询失败, 请检查账号信息")); }
 
-py::dict realtime_record(py::handle self, const char* key) {
-    auto answer = realtime_answer(self);
+py::dict realtime_record(const py::str& account, const char* key) {
+    auto answer = realtime_answer(account);
     return answer ? realtime_ok((*answer)[key]) : realtime_refused();
 }
 
 std::optional<Range> query_range(py::handle start_date, py::handle end_date) {
-    if (py::len(start_date) != 8 || py::len(end_date) != 8) return std::nullopt;
-    std::string start = query_date(start_date);
-    return Range{start, query_date(end_date)};
+    std::optional<py::str> start = date_text(start_date), end = date_text(end_date);
+    if (!start || !end || py::len(*start) != 8 || py::len(*end) != 8) return std::nullopt;
+    std::string first = query_date(*start);
+    return Range{first, query_date(*end)};
 }
 
 py::dict bad_dates() { return record::rejected("日期格式有误, 请修改后重新执行"); }
 
-std::string statement(const char* sql, py::handle self, const Range& range) {
+std::string statement(const char* sql, const py::str& account, const Range& range) {
     return sql::fill(sql, {{"tmp_start_date", sql::text(py::str(range.start))},
                            {"tmp_end_date", sql::text(py::str(range.end))},
-                           {"account_id", sql::text(self.attr("account_id"))}});
+                           {"account_id", sql::text(account)}});
 }
 
 py::object stored_rows(py::handle self, const std::string& statement, Step& step,

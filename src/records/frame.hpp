@@ -20,18 +20,20 @@ struct Range {
     std::string end;
 };
 
+// `account` is the account id's plain text (account/identity), read once by the reader.
+
 // A real account's id begins with "8"; any other is a simulated account.
-bool real_account(py::handle self);
+bool real_account(const py::str& account);
 
 // The trader id the risk platform knows the account by: the first eight characters of its id.
-py::object trader_id(py::handle self);
+py::object trader_id(const py::str& account);
 
-// Both dates empty and a real account: the reader answers from the risk platform.
-bool realtime_read(py::handle self, py::handle start_date, py::handle end_date);
+// Both dates empty texts and a real account: the reader answers from the risk platform.
+bool realtime_read(const py::str& account, py::handle start_date, py::handle end_date);
 
 // The risk platform's answer for the account's trader, or nothing when the platform refused the
 // login; what the platform library raises reaches the caller.
-std::optional<py::object> realtime_answer(py::handle self);
+std::optional<py::object> realtime_answer(const py::str& account);
 
 // {"code": 0, "msg": "查询成功（风控平台实时数据）", "data": data}
 py::dict realtime_ok(py::handle data);
@@ -41,17 +43,17 @@ py::dict realtime_refused();
 
 // The record of a real-time read that passes the answer's `key` on: `realtime_ok` with it, or
 // `realtime_refused`.
-py::dict realtime_record(py::handle self, const char* key);
+py::dict realtime_record(const py::str& account, const char* key);
 
-// Both dates as "%Y-%m-%d", or nothing when either is not eight characters long (the reader then
-// answers `bad_dates`); a text that names no day raises the parser's error.
+// Both dates as "%Y-%m-%d", or nothing when either is no text or not eight characters long (the
+// reader then answers `bad_dates`); a text that names no day raises the parser's error.
 std::optional<Range> query_range(py::handle start_date, py::handle end_date);
 
 // {"code": 2, "msg": "日期格式有误, 请修改后重新执行"}
 py::dict bad_dates();
 
 // A reader's statement with the range and the whole account id filled in.
-std::string statement(const char* sql, py::handle self, const Range& range);
+std::string statement(const char* sql, const py::str& account, const Range& range);
 
 // Steps 3 to 5 of the order, deal and position readers (see `Step`): the query, the row count,
 // the rows as row dicts with `date_columns` as "%Y-%m-%d" text, and the success record.

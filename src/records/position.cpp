@@ -28,14 +28,15 @@ constexpr const char* stored_positions = R"(select * from
 
 py::object fun_read_position(Step& step, py::object self, py::object start_date,
                              py::object end_date) {
-    if (realtime_read(self, start_date, end_date)) return realtime_record(self, "持仓");
+    py::str account = account::account_id(self, "fun_read_position");
+    if (realtime_read(account, start_date, end_date)) return realtime_record(account, "持仓");
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
     // The main steps, numbered as in common/handled.hpp (Step).
     step = 1;
-    const char* positions = real_account(self) ? stored_positions : simulated_positions;
+    const char* positions = real_account(account) ? stored_positions : simulated_positions;
     step = 2;
-    return stored_rows(self, statement(positions, self, *range), step, {"day"});
+    return stored_rows(self, statement(positions, account, *range), step, {"day"});
 }
 
 }  // namespace norvane::records

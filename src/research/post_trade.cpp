@@ -1,4 +1,5 @@
 #include "account/endpoints.hpp"
+#include "account/identity.hpp"
 #include "common/closing.hpp"
 #include "common/handled.hpp"
 #include "common/outside.hpp"
@@ -53,7 +54,7 @@ py::object post_trade_analysis(Step& step, py::object self, py::object start_dat
     // Returns of both books in the range, short contract codes only; each register row of the
     // account matches the returns stored under its assetacc_save (else the account itself). A
     // commodity listed twice in commodity_info counts its rows twice.
-    std::string account_id = sql::text(self.attr("account_id"));
+    std::string account_id = sql::text(account::account_id(self, "post_trade_analysis"));
     std::string statement = sql::fill(R"(select {account_id} assetacc,
     x3.product_name,
     x1.commodity,

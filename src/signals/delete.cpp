@@ -1,11 +1,12 @@
 #include <string>
 
+#include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
+#include "common/text.hpp"
 #include "signals/signals.hpp"
 #include "signals/storage.hpp"
-#include "common/text.hpp"
 
 namespace norvane::signals {
 
@@ -31,8 +32,8 @@ py::object fun_delete_signal(py::object self, py::object trading_day, py::object
         {"trading_day", sql::text(trading_day_text(trading_day))},
         {"trade_time", sql::text(trade_time)},
         {"order_typ", sql::text(order_typ)},
-        {"account_id", sql::text(self.attr("account_id"))},
-        {"user_id", sql::text(self.attr("user_id"))},
+        {"account_id", sql::text(account::account_id(self, "fun_delete_signal"))},
+        {"user_id", sql::text(account::user_id(self, "fun_delete_signal"))},
         {"stamp", sql::text(py::str(stamp))},
         {"contract_clause", contract_clause(contract)}};
     // Both statements are built before the first is sent.

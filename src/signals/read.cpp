@@ -1,3 +1,4 @@
+#include "account/identity.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
 #include "common/sql.hpp"
@@ -30,7 +31,7 @@ py::object fun_read_signal(py::object self, py::object start_date, py::object en
     std::string query = sql::fill(truthy(clean) ? clean_view : full_view,
                                   {{"start_date", sql::text(start_date)},
                                    {"end_date", sql::text(end_date)},
-                                   {"account_id", sql::text(self.attr("account_id"))}});
+                                   {"account_id", sql::text(account::account_id(self, "fun_read_signal"))}});
     py::object result = self.attr("client").attr("query")(query);
     return record::ok("success", rows::row_dicts(result));
 }

@@ -1,6 +1,5 @@
 #include "signals/storage.hpp"
 
-#include <array>
 #include <cmath>
 #include <unordered_set>
 #include <vector>
@@ -8,6 +7,7 @@
 #include "common/json_text.hpp"
 #include "common/number.hpp"
 #include "common/outside.hpp"
+#include "common/plain.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
 #include "signals/turn.hpp"
@@ -16,170 +16,177 @@ namespace norvane::signals {
 
 namespace {
 
-// The keys of a hash record, in the order the execution side reads them.
-constexpr std::array<const char*, 11> hash_columns = {
-    "trading_day", "account_id", "contract",  "position", "direction", "signal_date",
-    "order_typ",   "update_time", "trade_time", "user_id", "feature"};
-constexpr size_t feature_key = 10;
+// The keys of a hash record, in the order the execution side reads them, and the columns they
+// are taken from.
+constexpr std::array<std::pair<const char*, col::Index>, 11> hash_keys = {{
+    {"trading_day", col::trading_day}, {"account_id", col::account_id}, {"contract", col::contract},
+    {"position", col::position},       {"direction", col::direction},   {"signal_date", col::signal_date},
+    {"order_typ", col::order_typ},     {"update_time", col::update_time}, {"trade_time", col::trade_time},
+    {"user_id", col::user_id},         {"feature", col::feature},
+}};
 
-// Text as it will be sent: a text without a UTF-8 form raises here, before any write.
-py::str encodable(py::str text) {
-    utf8(text);
-    return text;
-}
-
-// A table's columns, each as the list of its values (the values pandas hands out one by one:
-// numbers of numeric columns as the interpreter's own, objects of object columns as they are).
-struct Columns {
-    std::vector<py::object> names;
-    std::vector<py::list> values;
-
-    explicit Columns(py::handle table) {
-        for (py::handle item : table.attr("items")()) {
-            names.push_back(py::reinterpret_borrow<py::object>(item[py::int_(0)]));
-            values.emplace_back(item[py::int_(1)].attr("tolist")());
-        }
-    }
-
-    // The first column of that name, or nullptr.
-    const py::list* named(const char* name) const {
-        for (size_t i = 0; i < names.size(); ++i) {
-            if (names[i].equal(py::str(name))) return &values[i];
-        }
-        return nullptr;
-    }
-
-    std::ptrdiff_t position(const char* name) const {
-        const py::list* column = named(name);
-        return column == nullptr ? -1 : column - values.data();
-    }
-};
-
-// The trading day text of each row's value; rows usually share one object, converted once.
-class DayTexts {
-  public:
-    const py::str& of(py::handle value) {
-        if (value.ptr() != last_.ptr()) {
-            last_ = py::reinterpret_borrow<py::object>(value);
-            text_ = trading_day_text(value);
-        }
-        return text_;
-    }
-
-  private:
-    py::object last_;
-    py::str text_;
-};
-
-// The JSON text of one hash record (keys as `hash_columns`, values in that order), its feature
-// shifted by `shift`. Plain values are written here; a record holding any other value goes
-// through json.dumps, which writes it or raises as it always has.
-py::str hash_record(const std::array<py::object, hash_columns.size()>& values, int shift) {
-    py::object feature = values[feature_key];
-    if (shift != 0) feature = feature + py::int_(shift);
+// The JSON text of one row's hash record under `owner`, its feature shifted by `shift`.
+py::str hash_record(const SignalRows& rows, size_t row, const py::str& owner, int shift) {
     std::string text = "{";
-    for (size_t i = 0; i < hash_columns.size(); ++i) {
-        if (i > 0) text += ", ";
+    for (const auto& [key, column] : hash_keys) {
+        if (column != col::trading_day) text += ", ";
         text += '"';
-        text += hash_columns[i];
+        text += key;
         text += "\": ";
-        if (!json_text::append(text, i == feature_key ? feature : values[i])) {
-            py::dict record;
-            for (size_t k = 0; k < hash_columns.size(); ++k) record[hash_columns[k]] = values[k];
-            record["feature"] = feature;
-            return outside::json().attr("dumps")(record);
-        }
+        py::object value = column == col::account_id ? py::object(owner) : py::reinterpret_borrow<py::object>(rows.at(column, row));
+        if (column == col::feature && shift != 0) value = value + py::int_(shift);
+        if (!json_text::append(text, value)) throw std::logic_error("a signal value that is not plain");
     }
     text += '}';
     return py::str(text);
 }
 
-// Deletes the account's fields of the day that the upload no longer holds, all in one hdel.
-// Fields of other accounts, also for the same contracts, are never touched.
+// The field belongs to `owner`: its name is the owner's id, "_" and a contract, and its record
+// names the owner as its account (an id followed by "_" may begin another account's id).
+bool owned(py::handle record, const std::string& owner) {
+    if (!PyUnicode_Check(record.ptr())) return false;
+    try {
+        py::object parsed = outside::json().attr("loads")(record);
+        if (!PyDict_Check(parsed.ptr())) return false;
+        PyObject* account = PyDict_GetItemString(parsed.ptr(), "account_id");
+        return account != nullptr && PyUnicode_Check(account) && utf8(account) == owner;
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_ValueError)) throw;
+        return false;
+    }
+}
+
+// Deletes the account's fields of the day that the upload no longer holds: one hkeys, then one
+// hmget of the candidates' records and one hdel of those that are the account's own. Fields of
+// other accounts, also for the same contracts, are never touched.
 void remove_stale_fields(const SignalWrites& writes) {
+    const std::string owner = utf8(writes.owner);
+    const std::string prefix = owner + "_";
     std::unordered_set<std::string> kept;
     for (auto field : writes.records) kept.insert(utf8(field.first));
-    py::list stale;
+    py::list candidates;
     for (py::handle key : writes.redis.attr("hkeys")(writes.day)) {
-        std::string name = str_of(key);
-        if (name.substr(0, name.find('_')) == writes.owner && kept.count(name) == 0) stale.append(key);
+        if (!PyUnicode_Check(key.ptr())) continue;
+        std::string name = utf8(key);
+        if (name.compare(0, prefix.size(), prefix) == 0 && kept.count(name) == 0) candidates.append(key);
+    }
+    if (candidates.empty()) return;
+    py::list stale;
+    py::object records = writes.redis.attr("hmget")(writes.day, candidates);
+    size_t i = 0;
+    for (py::handle record : records) {
+        if (owned(record, owner)) stale.append(candidates[i]);
+        ++i;
     }
     if (!stale.empty()) writes.redis.attr("hdel")(writes.day, *stale);
 }
 
-void build_hash_records(SignalWrites& writes, const Columns& columns, py::handle account_id,
-                        bool continuous_holding) {
-    std::array<const py::list*, hash_columns.size()> sources{};
-    for (size_t i = 0; i < hash_columns.size(); ++i) {
-        sources[i] = columns.named(hash_columns[i]);
-        if (sources[i] == nullptr) throw py::key_error(hash_columns[i]);
-    }
-    const py::list& days = *sources[0];
-    const py::list& contracts = *sources[2];
-    DayTexts day_texts;
-    std::array<py::object, hash_columns.size()> values;
-    values[1] = py::reinterpret_borrow<py::object>(account_id);
-    for (size_t row = 0; row < days.size(); ++row) {
-        values[0] = day_texts.of(days[row]);
-        for (size_t i = 2; i < hash_columns.size(); ++i) values[i] = exact_number((*sources[i])[row]);
-        py::str field = encodable(py::str(writes.owner + "_" + str_of(contracts[row])));
-        // With continuous holding one pass writes the feature as stored (already + 20);
-        // otherwise the first pass marks the fields (feature + 20) while the upload is under way
-        // and the second writes the feature as stored.
-        if (!continuous_holding) writes.marked[field] = hash_record(values, 20);
-        writes.records[field] = hash_record(values, 0);
-    }
-}
-
-py::str build_insert(const Columns& columns, py::handle account_id) {
-    const std::ptrdiff_t day_column = columns.position("trading_day");
-    const std::ptrdiff_t account_column = columns.position("account_id");
-    const std::string account_literal = sql::literal(account_id);
-    py::list names;
-    for (const py::object& name : columns.names) names.append(name);
-    const size_t row_count = columns.values.empty() ? 0 : columns.values[0].size();
-    DayTexts day_texts;
-    std::vector<std::string> rows(row_count);
-    for (size_t row = 0; row < row_count; ++row) {
-        std::string& values = rows[row];
-        for (size_t i = 0; i < columns.values.size(); ++i) {
-            if (i > 0) values += ", ";
-            const std::ptrdiff_t column = static_cast<std::ptrdiff_t>(i);
-            if (column == account_column) {
-                values += account_literal;
-            } else if (column == day_column) {
-                values += sql::literal(day_texts.of(columns.values[i][row]));
-            } else {
-                values += sql::literal(columns.values[i][row]);
-            }
+py::str build_insert(const SignalRows& rows, const py::str& owner) {
+    const std::string owner_literal = sql::literal(owner);
+    std::vector<std::string> values(rows.size());
+    for (size_t row = 0; row < rows.size(); ++row) {
+        std::string& text = values[row];
+        for (size_t column = 0; column < signal_columns.size(); ++column) {
+            if (column > 0) text += ", ";
+            text += column == col::account_id ? owner_literal : sql::literal(rows.columns[column][row]);
         }
     }
-    return sql::insert("factors.t_order_dtl", sql::column_list(names), rows);
+    return sql::insert("factors.t_order_dtl", sql::column_list(signal_columns), values);
+}
+
+// The rule of each column of a normalised table.
+py::object normalised_value(col::Index column, py::handle value, const plain::Where& where) {
+    switch (column) {
+        case col::trading_day: return plain::trading_day(value, where);
+        case col::contract: return plain::required_text(value, where, true);
+        case col::position:
+        case col::feature: {
+            std::optional<py::object> number = plain::real(value, where);
+            if (!number || plain::missing(*number)) {
+                plain::refuse(PyExc_TypeError, where, "must be a number, not " + plain::shown(value));
+            }
+            return *number;
+        }
+        default: return plain::required_text(value, where);
+    }
 }
 
 }  // namespace
 
+void SignalRows::append(const std::array<py::object, signal_columns.size()>& row) {
+    for (size_t column = 0; column < signal_columns.size(); ++column) columns[column].append(row[column]);
+}
+
+SignalRows normalised_rows(py::handle table, const char* method) {
+    plain::Columns given = plain::columns(table, plain::Where::argument(method, "tmp_mat"));
+    SignalRows rows;
+    for (size_t column = 0; column < signal_columns.size(); ++column) {
+        const plain::Where where = plain::Where::column(method, signal_columns[column]);
+        const py::list* values = given.find(signal_columns[column]);
+        if (values == nullptr) plain::refuse(PyExc_ValueError, where, "is missing from tmp_mat");
+        for (size_t row = 0; row < values->size(); ++row) {
+            rows.columns[column].append(normalised_value(static_cast<col::Index>(column), (*values)[row],
+                                                         where.at(static_cast<Py_ssize_t>(row))));
+        }
+    }
+    return rows;
+}
+
+py::object signal_table(const SignalRows& rows) {
+    // A column holding both ints and floats is kept as objects: pandas would make its ints floats,
+    // and the copy account's rows, read back from this table, would then differ from the account's.
+    py::object pd = outside::pd();
+    py::dict columns;
+    for (size_t column = 0; column < signal_columns.size(); ++column) {
+        bool ints = false, floats = false;
+        for (py::handle value : rows.columns[column]) {
+            ints = ints || PyLong_Check(value.ptr());
+            floats = floats || PyFloat_Check(value.ptr());
+        }
+        columns[signal_columns[column]] =
+            ints && floats ? pd.attr("Series")(rows.columns[column], py::arg("dtype") = "object")
+                           : py::object(rows.columns[column]);
+    }
+    return pd.attr("DataFrame")(columns);
+}
+
 py::str trading_day_text(py::handle day) {
-    if (PyUnicode_Check(day.ptr())) return encodable(py::str(utf8(day)));
+    if (PyUnicode_Check(day.ptr())) {
+        py::str text(utf8(day));
+        return text;
+    }
     if (std::optional<Number> numeric = number(day)) {
         bool whole = numeric->kind == Number::floating && std::isfinite(numeric->value) &&
                      numeric->value == std::floor(numeric->value) && std::fabs(numeric->value) < 1e15;
         if (whole) return py::str(std::to_string(static_cast<long long>(numeric->value)));
         return py::str(numeric->digits);
     }
-    return encodable(py::str(day));
+    py::str text(day);
+    utf8(text);
+    return text;
 }
 
-SignalWrites build_signal_writes(py::handle table, py::handle account_id, py::handle redis,
+SignalWrites build_signal_writes(const SignalRows& rows, const py::str& owner, py::handle redis,
                                  bool continuous_holding, RetireForm form, const std::string& stamp) {
     SignalWrites writes;
-    writes.day = trading_day_text(table[py::str("trading_day")].attr("max")());
-    writes.owner = str_of(account_id);
+    writes.owner = owner;
     writes.redis = py::reinterpret_borrow<py::object>(redis);
-    const Columns columns(table);
+    // All rows of an upload share one day; of a table handed over, the greatest (the texts are
+    // eight digits, so they compare as the days do).
+    std::string day;
+    for (py::handle text : rows.columns[col::trading_day]) day = std::max(day, utf8(text));
+    writes.day = py::str(day);
 
     if (!writes.redis.is_none()) {
-        build_hash_records(writes, columns, account_id, continuous_holding);
+        const std::string prefix = utf8(owner) + "_";
+        for (size_t row = 0; row < rows.size(); ++row) {
+            py::str field(prefix + utf8(rows.at(col::contract, row)));
+            // With continuous holding one pass writes the feature as stored (already + 20);
+            // otherwise the first pass marks the fields (feature + 20) while the upload is under
+            // way and the second writes the feature as stored.
+            if (!continuous_holding) writes.marked[field] = hash_record(rows, row, owner, 20);
+            writes.records[field] = hash_record(rows, row, owner, 0);
+        }
         writes.remove_stale = !continuous_holding;
     }
 
@@ -189,21 +196,21 @@ SignalWrites build_signal_writes(py::handle table, py::handle account_id, py::ha
                                 update_time = {stamp} WHERE trading_day={trading_day} and account_id == {account_id} and delete_tag is null)",
                                               {{"stamp", sql::text(py::str(stamp))},
                                                {"trading_day", sql::text(writes.day)},
-                                               {"account_id", sql::text(account_id)}}));
+                                               {"account_id", sql::text(owner)}}));
         } else {
             writes.retire = py::str(sql::fill(R"(ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 WHERE trading_day={trading_day} and account_id == {account_id} and delete_tag is null)",
                                               {{"trading_day", sql::text(writes.day)},
-                                               {"account_id", sql::text(account_id)}}));
+                                               {"account_id", sql::text(owner)}}));
         }
     }
 
-    if (py::len(table) > 0) writes.insert = build_insert(columns, account_id);
+    if (rows.size() > 0) writes.insert = build_insert(rows, owner);
     return writes;
 }
 
 void write_signals(py::handle client, py::handle turn_redis, const SignalWrites& writes,
                    const std::string& who, const std::function<void()>& after) {
-    in_turn(turn_redis, writes.day, writes.owner, who, [&] {
+    in_turn(turn_redis, writes.day, utf8(writes.owner), who, [&] {
         if (!writes.redis.is_none()) {
             py::object hset = writes.redis.attr("hset");
             if (!writes.marked.empty()) hset(writes.day, py::arg("mapping") = writes.marked);

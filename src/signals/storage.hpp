@@ -1,16 +1,14 @@
 #pragma once
 // Signal storage: the day's signal hash in Redis and the signal table factors.t_order_dtl.
-// A normalised signal table has 13 columns: the eight input columns, then account_id, user_id,
-// create_time, update_time and data_source.
 //
 // One run of the storage procedure is built first and written after: every hash record's JSON
-// text and the statements, each value converted and encoded. A value that cannot be written (a
-// text without a UTF-8 form, a value JSON cannot encode) therefore raises before the first write,
-// and the day is never left half-written by it. The writes go out in a fixed number of round
-// trips, whatever the number of rows: one hset per pass, one hkeys and at most one hdel for the
-// stale fields, the retire statement and one insert.
+// text and the statements, from the plain values of a normalised signal table, so the hash and
+// the rows always hold the same values. The writes go out in a fixed number of round trips,
+// whatever the number of rows: one hset per pass, one hkeys (an hmget and an hdel when fields go
+// stale) for the cleanup, the retire statement and one insert.
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,9 +16,38 @@
 namespace norvane::signals {
 namespace py = pybind11;
 
-// The one text of a trading day: the hash key, the stored trading_day and the statements' day.
-// A text as it is; a whole number (20991203, 20991203.0, numpy's too) as its digits; any other
-// number by its value; anything else as str() of it.
+// The columns of a normalised signal table, in their stored order: the eight input columns, then
+// account_id, user_id, create_time, update_time and data_source.
+inline constexpr std::array<const char*, 13> signal_columns = {
+    "trading_day", "contract",   "position", "direction",   "signal_date", "order_typ",  "trade_time",
+    "feature",     "account_id", "user_id",  "create_time", "update_time", "data_source"};
+namespace col {
+enum Index : size_t { trading_day, contract, position, direction, signal_date, order_typ, trade_time,
+                      feature, account_id, user_id, create_time, update_time, data_source };
+}  // namespace col
+
+// A normalised signal table as plain values (common/plain), one list per column: trading days as
+// eight digits, contracts and the other texts as plain str, positions and features as plain int
+// or float (finite).
+struct SignalRows {
+    std::array<py::list, signal_columns.size()> columns;
+
+    size_t size() const { return columns[0].size(); }
+    py::handle at(col::Index column, size_t row) const { return columns[column][row]; }
+    void append(const std::array<py::object, signal_columns.size()>& row);
+};
+
+// The rows of a normalised signal table that a caller hands over (fun_replicate_save's tmp_mat),
+// each value made plain by its column's rule; a value with no valid form, a missing column or a
+// table with labels that are not plain texts is refused, naming `method`.
+SignalRows normalised_rows(py::handle table, const char* method);
+
+// The rows as a pandas DataFrame with the 13 columns.
+py::object signal_table(const SignalRows& rows);
+
+// The one text of a trading day for the deletion's statements: a text as it is; a whole number
+// (20991203, 20991203.0, numpy's too) as its digits; any other number by its value; anything else
+// as str() of it.
 py::str trading_day_text(py::handle day);
 
 // How a retire statement treats the retired rows' update_time.
@@ -31,20 +58,20 @@ enum class RetireForm {
 
 // Everything one run sends for one account, in the order it is sent.
 struct SignalWrites {
-    py::str day;                    // the hash key
-    std::string owner;              // the account id's text: its fields begin with it and "_"
+    py::str day;                    // the hash key: the greatest trading day of the rows
+    py::str owner;                  // the account the rows are stored under
     py::object redis;               // the hash's connection; None: the hash is not written
     py::dict marked;                // field -> record with feature + 20 (empty: no marking pass)
     py::dict records;               // field -> record as stored
     bool remove_stale = false;      // the stale-field cleanup after the passes
     std::optional<py::str> retire;  // the day's live rows retired (none with continuous holding)
-    std::optional<py::str> insert;  // every row in one INSERT (none for a table without rows)
+    std::optional<py::str> insert;  // every row in one INSERT (none for no rows)
 };
 
-// Builds the writes that store `table` under `account_id` (every row's account_id is written as
-// that id). `redis` None: no hash. The retire statement comes in `form`, with `stamp` as the
-// retired rows' update_time in the upload form.
-SignalWrites build_signal_writes(py::handle table, py::handle account_id, py::handle redis,
+// Builds the writes that store `rows` under `owner` (every row's account_id is written as it).
+// `redis` None: no hash. The retire statement comes in `form`, with `stamp` as the retired rows'
+// update_time in the upload form.
+SignalWrites build_signal_writes(const SignalRows& rows, const py::str& owner, py::handle redis,
                                  bool continuous_holding, RetireForm form, const std::string& stamp);
 
 // Sends the writes holding the day's turn of the account (signals/turn) on `turn_redis`: the hash

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <thread>
 
 #include "common/namespace.hpp"
+#include "common/plain.hpp"
 #include "common/text.hpp"
 #include "common/truth.hpp"
 
@@ -33,9 +35,11 @@ std::string new_token() {
 }
 
 double seconds_in_namespace(const char* name) {
-    double seconds = ns(name).cast<double>();
-    if (!(seconds > 0)) throw py::value_error(std::string(name) + " must be a positive number of seconds");
-    return seconds;
+    py::object value = ns(name);
+    std::optional<py::object> seconds = plain::real(value, plain::Where::attribute("Norvane", name));
+    double number = seconds ? py::float_(*seconds).cast<double>() : 0;
+    if (!(number > 0)) throw py::value_error(std::string("Norvane.") + name + " must be a positive number of seconds, not " + plain::shown(value));
+    return number;
 }
 
 std::string seconds_text(double seconds) {

@@ -1,9 +1,12 @@
+#include <array>
+#include <set>
 #include <string>
+#include <utility>
 
-#include "common/clock.hpp"
+#include "account/identity.hpp"
 #include "common/labels.hpp"
-#include "common/number.hpp"
 #include "common/outside.hpp"
+#include "common/plain.hpp"
 #include "common/record.hpp"
 #include "common/text.hpp"
 #include "common/truth.hpp"
@@ -14,47 +17,57 @@ namespace norvane::signals {
 
 namespace {
 
-// The columns a signal table is made of, in their stored order.
-constexpr const char* input_columns[] = {"trading_day", "contract",  "position",   "direction",
-                                         "signal_date", "order_typ", "trade_time", "feature"};
+constexpr const char* method = "fun_update_signal";
 
-// The optional columns and the value a missing one is filled with.
-py::object default_of(const std::string& column) {
-    if (column == "signal_date" || column == "trade_time") return py::str("");
-    if (column == "feature") return py::int_(0);
-    return py::none();
+// The input columns are the first eight of the normalised table (signal_columns).
+constexpr size_t input_columns = 8;
+
+// The value a missing optional column is filled with; nothing for a required column.
+std::optional<py::object> default_of(col::Index column) {
+    if (column == col::signal_date || column == col::trade_time) return py::object(py::str(""));
+    if (column == col::feature) return py::object(py::int_(0));
+    return std::nullopt;
 }
 
-// Adds the optional columns that are missing; the text naming every missing required column.
-std::string complete_columns(py::object& table) {
-    std::string missing;
-    py::object columns = table.attr("columns");
-    for (const char* column : input_columns) {
-        if (columns.contains(py::str(column))) continue;
-        py::object fill = default_of(column);
-        if (fill.is_none()) {
-            missing += record::missing_column(column);
-        } else {
-            table[py::str(column)] = fill;
+// One input value made plain by its column's rule. Values the validity filter judges (direction,
+// order type, trade time, feature) may come out as None or NaN, which that filter drops; values
+// with no valid form are refused here.
+py::object input_value(col::Index column, py::handle value, const plain::Where& where) {
+    switch (column) {
+        case col::trading_day: return plain::trading_day(value, where);
+        case col::contract: return plain::required_text(value, where, true);
+        case col::position: {
+            std::optional<py::object> number = plain::real(value, where);  // NaN: dropped
+            if (!number) plain::refuse(PyExc_TypeError, where, "must be a number, not " + plain::shown(value));
+            return *number;
+        }
+        case col::signal_date:
+            return plain::missing(value) ? py::str("") : plain::required_text(value, where);
+        case col::feature: {
+            std::optional<py::object> number = plain::real(value, where);
+            return number ? *number : py::none();
+        }
+        default: {
+            std::optional<py::str> text = plain::text(value, where);
+            return text ? py::object(*text) : py::none();
         }
     }
-    return missing;
 }
 
-size_t distinct_rows(py::handle table, py::list columns) {
-    return py::len(table[columns].attr("drop_duplicates")());
+bool one_of(py::handle value, std::initializer_list<const char*> allowed) {
+    if (!PyUnicode_Check(value.ptr())) return false;
+    for (const char* text : allowed) {
+        if (PyUnicode_CompareWithASCIIString(value.ptr(), text) == 0) return true;
+    }
+    return false;
 }
 
-// Rows whose values the execution side accepts; the others are dropped without a message.
-py::object valid_rows(py::handle table) {
-    py::object mask =
-        table[py::str("direction")].attr("isin")(labels({"L", "S"})) &
-        table[py::str("position")].attr("__ge__")(py::int_(0)) &
-        table[py::str("order_typ")].attr("isin")(
-            labels({"call_auction", "intraday_trading", "before_close"})) &
-        table[py::str("trade_time")].attr("isin")(labels({"D", "N", ""})) &
-        table[py::str("feature")].attr("isin")(py::make_tuple(0, 1));
-    return table[mask];
+// The values the execution side accepts; a row outside them is dropped without a message.
+bool valid(const std::array<py::list, input_columns>& input, size_t row) {
+    return one_of(input[col::direction][row], {"L", "S"}) && plain::compares(input[col::position][row], Py_GE, 0) &&
+           one_of(input[col::order_typ][row], {"call_auction", "intraday_trading", "before_close"}) &&
+           one_of(input[col::trade_time][row], {"D", "N", ""}) &&
+           (plain::compares(input[col::feature][row], Py_EQ, 0) || plain::compares(input[col::feature][row], Py_EQ, 1));
 }
 
 // What an upload is compared by: sorted by contract, renumbered, without the time stamps.
@@ -74,41 +87,62 @@ std::string counts_text(size_t input_count, size_t valid_count, const std::strin
 py::object fun_update_signal(const std::string& stamp, py::object self, py::object input_data,
                              py::object use_redis, py::object continuous_holding,
                              py::object /*simple*/) {
-    // A table of the method's own, so that the caller's table keeps its columns.
-    py::object table = outside::pd().attr("DataFrame")(input_data).attr("copy")();
-    std::string missing = complete_columns(table);
+    // Every caller object is asked once: the flags, the identity, the table.
+    const bool to_redis = truthy(use_redis);
+    const bool continuous = truthy(continuous_holding);
+    const py::str account = account::account_id(self, method);
+    const py::str user = account::user_id(self, method);
+    const plain::Where table_argument = plain::Where::argument(method, "input_data");
+    const plain::Columns given = plain::columns(plain::table(input_data, table_argument), table_argument);
+
+    std::string missing;
+    for (size_t column = 0; column < input_columns; ++column) {
+        if (!given.find(signal_columns[column]) && !default_of(static_cast<col::Index>(column))) {
+            missing += record::missing_column(signal_columns[column]);
+        }
+    }
     if (!missing.empty()) return record::rejected(missing);
-    size_t pairs = distinct_rows(table, labels({"trading_day", "contract"}));
-    if (pairs != py::len(table)) return record::duplicate_rows();
-    if (pairs == 0) return record::empty_input();
-    if (distinct_rows(table, labels({"trading_day"})) != 1) {
+
+    // At the door: every value of the eight columns made plain once, by its column's rule.
+    const size_t input_count = static_cast<size_t>(given.rows);
+    std::array<py::list, input_columns> input;
+    for (size_t column = 0; column < input_columns; ++column) {
+        const auto index = static_cast<col::Index>(column);
+        const plain::Where where = plain::Where::column(method, signal_columns[column]);
+        const py::list* values = given.find(signal_columns[column]);
+        for (size_t row = 0; row < input_count; ++row) {
+            input[column].append(values ? input_value(index, (*values)[row], where.at(static_cast<Py_ssize_t>(row)))
+                                        : *default_of(index));
+        }
+    }
+
+    std::set<std::pair<std::string, std::string>> pairs;
+    std::set<std::string> days;
+    for (size_t row = 0; row < input_count; ++row) {
+        days.insert(utf8(input[col::trading_day][row]));
+        pairs.emplace(utf8(input[col::trading_day][row]), utf8(input[col::contract][row]));
+    }
+    if (pairs.size() != input_count) return record::duplicate_rows();
+    if (pairs.empty()) return record::empty_input();
+    if (days.size() != 1) {
         return record::rejected("输入数据中的日期有不同值, 目前只支持单次上传单一日期......");
     }
 
-    py::list columns;
-    for (const char* column : input_columns) columns.append(column);
-    table = table[columns];
-    size_t input_count = py::len(table);
-    table = valid_rows(table).attr("copy")();
-    size_t valid_count = py::len(table);
-
-    const bool to_redis = truthy(use_redis);
-    const bool continuous = truthy(continuous_holding);
-    table[py::str("account_id")] = self.attr("account_id");
-    table[py::str("user_id")] = self.attr("user_id");
-    table[py::str("create_time")] = py::str(stamp);
-    table[py::str("update_time")] = py::str(stamp);
-    table[py::str("data_source")] = py::str(to_redis ? "redis" : "clickhouse");
-    if (continuous) {
-        // A new table rather than an assignment into a column just read: pandas takes a column
-        // written through a borrowed reference for a chained assignment.
-        py::dict shifted;
-        shifted["feature"] = py::object(table[py::str("feature")]) + py::int_(20);
-        table = table.attr("assign")(**shifted);
+    SignalRows rows;
+    const py::str source(to_redis ? "redis" : "clickhouse");
+    for (size_t row = 0; row < input_count; ++row) {
+        if (!valid(input, row)) continue;
+        py::object feature = input[col::feature][row];
+        if (continuous) feature = feature + py::int_(20);
+        rows.append({input[col::trading_day][row], input[col::contract][row], input[col::position][row],
+                     input[col::direction][row], input[col::signal_date][row], input[col::order_typ][row],
+                     input[col::trade_time][row], feature, account, user, py::str(stamp), py::str(stamp), source});
     }
+    const size_t valid_count = rows.size();
 
+    py::object table = signal_table(rows);
     py::object comparison = comparison_table(table);
-    if (comparison.attr("equals")(self.attr("update_df")).cast<bool>()) {
+    if (truthy(comparison.attr("equals")(self.attr("update_df")))) {
         return record::ok("和上次一致, " + counts_text(input_count, valid_count, stamp));
     }
     if (valid_count == 0) {
@@ -117,21 +151,18 @@ py::object fun_update_signal(const std::string& stamp, py::object self, py::obje
             "intraday_trading/before_close, trade_time 须为 D/N/空, feature 须为 0/1");
     }
 
-    // Every write of the account's own is built before the first one goes out, so a value that
-    // cannot be written leaves the day untouched. The copy account's writes are the same values
-    // under the copy account's id, built when their turn comes (fun_replicate_save); that id is
-    // checked here.
-    py::object account_id = self.attr("account_id");
+    // Every write of the account's own is built before the first one goes out. The copy
+    // account's writes are the same plain values under the copy account's id, built when their
+    // turn comes (fun_replicate_save).
     py::object redis = to_redis ? py::object(self.attr("redis_conn")) : py::none();
-    SignalWrites own = build_signal_writes(table, account_id, redis, continuous, RetireForm::upload, stamp);
-    if (truthy(self.attr("if_copy"))) str_of(self.attr("copy_account_id"));
+    SignalWrites own = build_signal_writes(rows, account, redis, continuous, RetireForm::upload, stamp);
 
     // The day's turn is taken on the environment's Redis, whether or not the hash is written,
     // and held until the copy account's writes are done too.
-    write_signals(self.attr("client"), self.attr("redis_conn"), own,
-                  "fun_update_signal: account " + own.owner, [&] {
+    write_signals(self.attr("client"), self.attr("redis_conn"), own, std::string(method) + ": account " + utf8(account),
+                  [&] {
                       self.attr("fun_replicate_save")(py::arg("tmp_mat") = table,
-                                                       py::arg("continuous_holding") = continuous_holding);
+                                                       py::arg("continuous_holding") = py::bool_(continuous));
                   });
     // Remembered only once every write has gone out, the copy account's included: an upload
     // that failed anywhere, repeated through the same object, is stored again in full.

@@ -1,11 +1,15 @@
+#include <optional>
 #include <string>
 
+#include "account/identity.hpp"
 #include "common/clock.hpp"
-#include "common/text.hpp"
 #include "common/handled.hpp"
+#include "common/number.hpp"
 #include "common/ping.hpp"
+#include "common/plain.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
+#include "common/text.hpp"
 #include "splitting/split_mode_record.hpp"
 #include "splitting/splitting.hpp"
 
@@ -20,7 +24,7 @@ VALUES
 ({account_id}, {mode}, {ts}, {effective_hour}))";
 
 // The mode ids are exactly the ids of strategy.param_account_info that begin with "4321".
-bool is_split_mode(py::handle self, py::handle mode) {
+bool is_split_mode(py::handle self, const py::str& mode) {
     std::string statement = sql::fill(R"(select count(*) as n
 from strategy.param_account_info
 where account_id like '4321%' and account_id = {mode})",
@@ -33,44 +37,61 @@ where account_id like '4321%' and account_id = {mode})",
 
 // The log row first, then the account's field of "split_mode"; returns the change time's text.
 // The record text is made before either write, so a mode that cannot be recorded writes nothing.
-std::string record_change(py::handle self, py::handle mode, py::handle effective_hour) {
+std::string record_change(py::handle self, const char* method, const py::str& mode, py::handle effective_hour) {
+    py::str account = account::account_id(self, method);
     py::object now = clock::now();
     std::string ts = utf8(now.attr("strftime")(clock::seconds));
     std::string record_text = split_mode_text(now, effective_hour, mode);
     self.attr("client").attr("command")(sql::fill(log_change, {
-        {"account_id", sql::text(self.attr("account_id"))},
+        {"account_id", sql::text(account)},
         {"mode", sql::text(mode)},
         {"ts", sql::text(py::str(ts))},
         {"effective_hour", sql::literal(effective_hour)},
     }));
-    self.attr("redis_conn").attr("hset")("split_mode", py::str(self.attr("account_id")), record_text);
+    self.attr("redis_conn").attr("hset")("split_mode", account, record_text);
     return ts;
+}
+
+// A mode id's text: a text by its own characters, a whole number by its digits; nothing else is
+// a mode id.
+std::optional<py::str> split_mode_id(py::handle mode) {
+    if (PyUnicode_Check(mode.ptr())) return plain::text(mode, plain::Where::argument("fun_set_split_mode", "mode"));
+    std::optional<Number> numeric = number(mode);
+    if (numeric && numeric->kind == Number::integer) return py::str(numeric->digits);
+    return std::nullopt;
 }
 
 }  // namespace
 
 py::object fun_set_split_mode(Step& step, py::object self, py::object mode,
                               py::object effective_hour) {
-    if (mode.equal(py::str("")) || effective_hour.equal(py::int_(-1))) {
+    // Each argument is read once, as plain values: the mode id's text (a text by its own
+    // characters, a whole number by its digits) and the hours as a plain number.
+    const plain::Where hours_argument = plain::Where::argument("fun_set_split_mode", "effective_hour");
+    std::optional<py::object> hours = plain::real(effective_hour, hours_argument);
+    if (!hours) plain::refuse(PyExc_TypeError, hours_argument, "must be a number, not " + plain::shown(effective_hour));
+    std::optional<py::str> mode_id = split_mode_id(mode);
+    if ((mode_id && py::len(*mode_id) == 0) || hours->equal(py::int_(-1))) {
         return record::rejected("mode, effective_hour 不能为空");
     }
     // Only hours strictly between 0 and 24 are taken; a NaN is in no range and is refused too.
-    if (!(effective_hour > py::int_(0) && effective_hour < py::int_(24))) {
+    if (!(*hours > py::int_(0) && *hours < py::int_(24))) {
         return record::rejected("effective_hour 范围 0-24 ");
     }
     step = 1;  // the main steps, inside the handler
-    std::string mode_text = str_of(mode);
-    if (!is_split_mode(self, mode)) return record::rejected("mode " + mode_text + " 不在可选项目中");
+    if (!mode_id || !is_split_mode(self, *mode_id)) {
+        return record::rejected("mode " + (mode_id ? utf8(*mode_id) : plain::shown(mode)) + " 不在可选项目中");
+    }
     if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
-    std::string ts = record_change(self, mode, effective_hour);
+    std::string ts = record_change(self, "fun_set_split_mode", *mode_id, *hours);
     return record::ok("success. start_time: " + ts +
-                      ", effective_hour: " + str_of(effective_hour) +
-                      ", split_mode: " + mode_text + " ");
+                      ", effective_hour: " + str_of(*hours) +
+                      ", split_mode: " + utf8(*mode_id) + " ");
 }
 
 py::object fun_back_to_default_split_mode(py::object self) {
     if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
-    record_change(self, py::str("default"), py::int_(-1));
+    record_change(self, "fun_back_to_default_split_mode", py::str("default"), py::int_(-1));
     return record::ok("success");
 }
 

@@ -1,3 +1,4 @@
+#include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/handled.hpp"
 #include "common/record.hpp"
@@ -31,13 +32,14 @@ py::object fun_search_split_mode(Step& step, py::object self, py::object mode) {
         return record::rejected("mode枚举值需要在 ['current', 'available', 'default']之中 ");
     }
     step = 1;  // the main steps, inside the handler
+    py::str account = account::account_id(self, "fun_search_split_mode");
     py::dict change;
     std::string statement = queries::available;
     if (!available) {
         std::string chosen_row = queries::own_row;
         if (current) {
             py::object modes = self.attr("redis_conn").attr("hgetall")("split_mode");
-            py::str field(self.attr("account_id"));
+            py::str field = account;
             if (modes.contains(field)) {
                 py::dict running = parse_split_mode(modes[field]);
                 if (in_effect(running, clock::now())) {
@@ -49,7 +51,7 @@ py::object fun_search_split_mode(Step& step, py::object self, py::object mode) {
         }
         statement = sql::fill(queries::account_parameters,
                               {{"chosen_row", chosen_row},
-                               {"account_id", sql::text(self.attr("account_id"))},
+                               {"account_id", sql::text(account)},
                                {"env_class", sql::text(env_class(self))}});
     }
     py::object result = self.attr("client").attr("query")(statement);

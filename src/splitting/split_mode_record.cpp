@@ -1,13 +1,16 @@
 #include "splitting/split_mode_record.hpp"
-#include "common/outside.hpp"
-#include "common/text.hpp"
 
 #include <cctype>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "common/number.hpp"
+#include "common/outside.hpp"
+#include "common/plain.hpp"
 #include "common/sql.hpp"
+#include "common/text.hpp"
 
 namespace norvane::splitting {
 
@@ -119,9 +122,15 @@ private:
 }  // namespace
 
 std::string split_mode_text(py::handle ts, py::handle effective_hour, py::handle mode) {
-    std::vector<long> parts;
+    std::vector<long long> parts;
     for (const char* field : {"year", "month", "day", "hour", "minute", "second", "microsecond"}) {
-        parts.push_back(ts.attr(field).cast<long>());
+        py::object value = ts.attr(field);
+        std::optional<Number> whole = number(value);
+        if (!whole || whole->kind != Number::integer) {
+            throw py::type_error(std::string("the clock's time ") + field + " is not a whole number: " +
+                                 plain::shown(value));
+        }
+        parts.push_back(std::stoll(whole->digits));
     }
     if (parts[6] == 0) {
         parts.pop_back();

@@ -1,67 +1,94 @@
+#include <array>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "account/identity.hpp"
 #include "common/clock.hpp"
-#include "common/labels.hpp"
-#include "common/outside.hpp"
+#include "common/plain.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
+#include "common/text.hpp"
 #include "splitting/splitting.hpp"
 
 namespace norvane::splitting {
 
 namespace {
 
+constexpr const char* method = "fun_update_TWAP_info";
+
 // The input's required columns, in the order of the messages and of the written columns.
-constexpr const char* required[] = {"commodity", "if_twap", "time_gap", "volume"};
+constexpr std::array<const char*, 4> required = {"commodity", "if_twap", "time_gap", "volume"};
+
+// The plain values of the input, one list per required column.
+struct Settings {
+    std::vector<py::object> commodity, if_twap, time_gap, volume;
+};
+
+// The columns written, in order: the settings, the account and the upload's time.
+constexpr std::array<const char*, 6> written = {"commodity", "if_twap", "time_gap", "volume", "account_id", "update_time"};
+
+// A number the row is judged by: a plain int or float, NaN for a missing value (which the
+// filter drops), refused when it is no number at all.
+py::object setting_number(py::handle value, const plain::Where& where) {
+    std::optional<py::object> number = plain::real(value, where);
+    if (!number) plain::refuse(PyExc_TypeError, where, "must be a number, not " + plain::shown(value));
+    return *number;
+}
 
 }  // namespace
 
-// No outer handler: an input the table library or a comparison rejects, a value that cannot be
-// written, or a failing insert reaches the caller; rows inserted before a failing insert stay.
+// No outer handler: a value with no valid form, or a failing insert, reaches the caller.
 py::object fun_update_TWAP_info(py::object self, py::object input_data) {
-    py::object table = outside::pd().attr("DataFrame")(input_data);
+    const plain::Where table_argument = plain::Where::argument(method, "input_data");
+    const plain::Columns given = plain::columns(plain::table(input_data, table_argument), table_argument);
 
     std::string missing;
-    py::object columns = table.attr("columns");
     for (const char* column : required) {
-        if (!columns.contains(py::str(column))) missing += record::missing_column(column);
+        if (!given.find(column)) missing += record::missing_column(column);
     }
     if (!missing.empty()) return record::rejected(missing);
 
-    const size_t given = py::len(table);
-    if (py::len(table[labels({"commodity"})].attr("drop_duplicates")()) != given) {
-        return record::duplicate_rows();
+    // At the door: each value made plain once, by its column's rule. The commodity is compared
+    // exactly (before upper-casing) for duplicates; if_twap that is no number is left to the filter.
+    const size_t rows = static_cast<size_t>(given.rows);
+    Settings settings;
+    std::set<std::string> commodities;
+    for (size_t row = 0; row < rows; ++row) {
+        auto cell = [&](const char* column) { return (*given.find(column))[row]; };
+        auto where = [&](const char* column) {
+            return plain::Where::column(method, column).at(static_cast<Py_ssize_t>(row));
+        };
+        py::str name = plain::required_text(cell("commodity"), where("commodity"), true);
+        commodities.insert(utf8(name));
+        settings.commodity.push_back(name);
+        std::optional<py::object> flag = plain::real(cell("if_twap"), where("if_twap"));
+        settings.if_twap.push_back(flag ? *flag : py::none());
+        settings.time_gap.push_back(setting_number(cell("time_gap"), where("time_gap")));
+        settings.volume.push_back(setting_number(cell("volume"), where("volume")));
     }
-    if (given == 0) return record::empty_input();
-
-    py::object settings = table[labels({"commodity", "if_twap", "time_gap", "volume"})].attr("copy")();
-    py::list commodities;
-    for (py::handle commodity : settings["commodity"]) commodities.append(commodity.attr("upper")());
-    // New columns come through `assign` (a new table each time) rather than item assignment,
-    // which the table library would take for a write into a temporary.
-    settings = settings.attr("assign")(py::arg("commodity") = commodities);
+    if (commodities.size() != rows) return record::duplicate_rows();
+    if (rows == 0) return record::empty_input();
 
     // Rows outside the accepted values (missing values included) are left out without a word.
-    py::object valid = settings["if_twap"].attr("isin")(py::make_tuple(1, 0)) &
-                       settings["time_gap"].attr("__ge__")(py::int_(0)) &
-                       settings["volume"].attr("__ge__")(py::int_(0));
-    py::object kept = settings[valid];
-    settings = kept.attr("assign")(py::arg("account_id") = self.attr("account_id"));
-    std::string update_time = clock::now_text(clock::seconds);
-    settings = settings.attr("assign")(py::arg("update_time") = py::str(update_time));
-
-    // The statement is built before it is sent: a value that cannot be written leaves the table
-    // untouched.
-    std::vector<std::string> rows;
-    for (py::handle row : settings.attr("itertuples")(py::arg("index") = false, py::arg("name") = py::none())) {
-        rows.push_back(sql::list(row));
+    const std::string account = sql::literal(account::account_id(self, method));
+    const std::string update_time = clock::now_text(clock::seconds);
+    const std::string update_time_literal = sql::text(py::str(update_time));
+    std::vector<std::string> values;
+    for (size_t row = 0; row < rows; ++row) {
+        py::handle flag = settings.if_twap[row];
+        bool accepted = (plain::compares(flag, Py_EQ, 1) || plain::compares(flag, Py_EQ, 0)) &&
+                        plain::compares(settings.time_gap[row], Py_GE, 0) &&
+                        plain::compares(settings.volume[row], Py_GE, 0);
+        if (!accepted) continue;
+        values.push_back(sql::literal(settings.commodity[row].attr("upper")()) + ", " + sql::literal(flag) +
+                         ", " + sql::literal(settings.time_gap[row]) + ", " + sql::literal(settings.volume[row]) +
+                         ", " + account + ", " + update_time_literal);
     }
-    if (!rows.empty()) {
-        self.attr("client").attr("command")(
-            sql::insert("factors.TWAP_config", sql::column_list(settings.attr("columns")), rows));
+    if (!values.empty()) {
+        self.attr("client").attr("command")(sql::insert("factors.TWAP_config", sql::column_list(written), values));
     }
-    return record::ok("更新" + std::to_string(given) + ", " + update_time);
+    return record::ok("更新" + std::to_string(rows) + ", " + update_time);
 }
 
 }  // namespace norvane::splitting

@@ -1,0 +1,82 @@
+#pragma once
+// Caller values turned into plain values once, at the door of a method, by one rule per kind of
+// column or argument: what is written, keyed and compared afterwards is only ever these values.
+// A value with no valid form is refused with an error that names the method, the column (or the
+// argument), the row and the problem, before anything is written. Texts are taken by their own
+// characters (a str subclass's __str__ is never asked), numbers by their value.
+#include <pybind11/pybind11.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace norvane::plain {
+namespace py = pybind11;
+
+// Where a value comes from, as the errors name it: "fun_update_signal: column position, row 3"
+// (rows counted from 0, as the table's positions) or "fun_set_split_mode: argument mode".
+struct Where {
+    const char* method;
+    const char* kind;     // "column", "argument" or "attribute"
+    const char* name;
+    Py_ssize_t row = -1;  // the row of a table cell; -1 otherwise
+
+    static Where column(const char* method, const char* name) { return {method, "column", name}; }
+    static Where argument(const char* method, const char* name) { return {method, "argument", name}; }
+    static Where attribute(const char* method, const char* name) { return {method, "attribute", name}; }
+    Where at(Py_ssize_t cell_row) const { return {method, kind, name, cell_row}; }
+    std::string text() const;
+};
+
+// Raises `type` (TypeError, ValueError, ...) with "<where>: <problem>".
+[[noreturn]] void refuse(PyObject* type, const Where& where, const std::string& problem);
+
+// A short form of a value for errors: the repr of a plain text or number, else its type.
+std::string shown(py::handle value);
+
+// A str as an exact str of its own characters; nothing for any other value. A text without a
+// UTF-8 form raises UnicodeEncodeError naming `where`.
+std::optional<py::str> text(py::handle value, const Where& where);
+
+// A text that must be there: refused (TypeError) when the value is not text, and (ValueError)
+// when it is empty and `non_empty` is asked.
+py::str required_text(py::handle value, const Where& where, bool non_empty = false);
+
+// An identity (account id, access key, user id, mode id): a text, or an integer's digits.
+py::str identity(py::handle value, const Where& where);
+
+// None, NaN, and pandas' NA and NaT.
+bool missing(py::handle value);
+
+// A real number as a plain int or float: truth values as 0 and 1, integers beyond 2**53 and every
+// other real number (numpy's, Decimal, Fraction) as the float they are stored as. NaN stays NaN;
+// infinities are refused. Nothing for a value that is no real number.
+std::optional<py::object> real(py::handle value, const Where& where);
+
+// `value` compared with `number` by the interpreter's comparison (Py_EQ, Py_GE, ...); None is
+// equal to and greater than nothing.
+bool compares(py::handle value, int operation, long number);
+
+// A trading day: eight digits, from a text of eight digits or a whole number of eight digits
+// (20991203, 20991203.0, numpy's too).
+py::str trading_day(py::handle value, const Where& where);
+
+// A table's columns by their plain labels, each as the list of its values. The table is refused
+// (ValueError) when its columns have several levels, a label is not text, or two labels have one
+// text. Values come as pandas hands them out one by one (numbers of numeric columns as the
+// interpreter's own, objects of object columns as they are).
+struct Columns {
+    std::vector<std::string> names;
+    std::vector<py::list> values;
+    Py_ssize_t rows = 0;
+
+    // The column of that name, or nullptr.
+    const py::list* find(const char* name) const;
+};
+Columns columns(py::handle table, const Where& where);
+
+// The caller's input as a pandas DataFrame (its constructor's rules), refused with a TypeError
+// naming the argument when the constructor cannot read it.
+py::object table(py::handle input, const Where& where);
+
+}  // namespace norvane::plain
