@@ -314,13 +314,14 @@ private:
         return converted.release().ptr();
     }
 
-    // A dict's keys are written as texts (str() of a key that is not one).
+    // A dict's keys are written as texts (str() of a key that is not one). The items are taken
+    // first: converting a value may run Python code that changes the dict.
     PyObject* mapping(PyObject* items) {
         py::dict converted;
-        PyObject* key;
-        PyObject* value;
-        Py_ssize_t position = 0;
-        while (PyDict_Next(items, &position, &key, &value)) {
+        py::list pairs = py::reinterpret_steal<py::list>(checked(PyDict_Items(items)));
+        for (py::handle pair : pairs) {
+            PyObject* key = PyTuple_GET_ITEM(pair.ptr(), 0);
+            PyObject* value = PyTuple_GET_ITEM(pair.ptr(), 1);
             py::object name;
             if (Py_TYPE(key) == &PyUnicode_Type) {
                 name = py::reinterpret_borrow<py::object>(key);
@@ -381,19 +382,29 @@ py::list direct(py::handle result_set, py::handle names, const Options& options)
     }
     const std::size_t width = keys.size();
 
-    py::object rows = py::reinterpret_steal<py::object>(
-        checked(PySequence_Fast(result_set.ptr(), "result_set must be a sequence of rows")));
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(rows.ptr());
-    PyObject** row_items = PySequence_Fast_ITEMS(rows.ptr());
-
-    // Rows must be tuples or lists of the table's width; pandas pads or refuses others.
-    auto cells = [&](Py_ssize_t index) -> PyObject** {
-        PyObject* row = row_items[index];
-        if ((PyTuple_CheckExact(row) || PyList_CheckExact(row)) &&
-            static_cast<std::size_t>(PySequence_Fast_GET_SIZE(row)) == width) {
-            return PySequence_Fast_ITEMS(row);
+    // The rows are taken first, each as a tuple of its own: converting a value may run Python
+    // code (a value's __str__, a time zone's utcoffset) that changes the result's lists, and what
+    // is read must stay alive and in place. Rows must be tuples or lists of the table's width;
+    // pandas pads or refuses others.
+    std::vector<py::tuple> rows;
+    {
+        py::object sequence = py::reinterpret_steal<py::object>(
+            checked(PySequence_Fast(result_set.ptr(), "result_set must be a sequence of rows")));
+        const Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence.ptr());
+        rows.reserve(static_cast<std::size_t>(size));
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            PyObject* row = PySequence_Fast_GET_ITEM(sequence.ptr(), i);
+            if (!(PyTuple_CheckExact(row) || PyList_CheckExact(row)) ||
+                static_cast<std::size_t>(PySequence_Fast_GET_SIZE(row)) != width) {
+                throw LeftToPandas{};
+            }
+            rows.push_back(PyTuple_CheckExact(row) ? py::reinterpret_borrow<py::tuple>(row)
+                                                   : py::reinterpret_steal<py::tuple>(checked(PyList_AsTuple(row))));
         }
-        throw LeftToPandas{};
+    }
+    const Py_ssize_t count = static_cast<Py_ssize_t>(rows.size());
+    auto cells = [&](Py_ssize_t index) -> PyObject** {
+        return PySequence_Fast_ITEMS(rows[static_cast<std::size_t>(index)].ptr());
     };
 
     std::vector<Seen> seen(width);

@@ -1,0 +1,178 @@
+"""What a hostile caller can hand the writing methods and the readers, a case per kind of attack:
+each payload ends in a clear error (or its method's record) with the stores unchanged, or is
+stored by its plain value; no statement or key ever carries a caller's own text."""
+import datetime as real_datetime
+import fractions
+import json
+import types
+
+import pandas as pd
+import pytest
+
+import Norvane
+from norvane_sandbox.clients import redis_client
+
+DAY = "20991206"
+PAYLOAD = "PAYLOAD"
+
+
+class Sly(str):
+    """A text whose __str__ and __repr__ say something else."""
+    def __str__(self):
+        return f"x\") SELECT '{PAYLOAD}'"
+
+    __repr__ = __str__
+
+
+def signals(contracts, **columns):
+    table = {"trading_day": [DAY] * len(contracts), "contract": list(contracts),
+             "position": [1.0] * len(contracts), "direction": ["L"] * len(contracts),
+             "order_typ": ["call_auction"] * len(contracts)}
+    table.update(columns)
+    return pd.DataFrame(table)
+
+
+@pytest.fixture
+def desk(account_object, clickhouse_writer, recording):
+    """A real account with a copy account, its clients recorded, and what it has stored."""
+    trader = account_object(copy=True)
+    calls = []
+    for name in ("client", "redis_conn", "copy_redis_conn"):
+        setattr(trader, name, recording(getattr(trader, name), calls))
+
+    def stored():
+        ids = (trader.account_id, trader.copy_account_id)
+        rows = {table: sorted(clickhouse_writer.query(
+            f"SELECT * FROM {table} WHERE account_id IN {ids}").result_rows, key=repr)
+            for table in ("factors.t_order_dtl", "factors.TWAP_config")}
+        fields = {name: value for name, value in redis_client("redis-test").hgetall(DAY).items()
+                  if name.startswith(ids)}
+        return rows, fields, redis_client("redis-test").hget("split_mode", trader.account_id)
+
+    def refused(call, error, match):
+        before = stored()
+        with pytest.raises(error, match=match):
+            call()
+        assert stored() == before
+
+    def live(account_id):
+        """The day's live rows and hash fields of an account: {contract: (position, feature)}."""
+        rows = clickhouse_writer.query(
+            "SELECT contract, position, feature FROM factors.t_order_dtl WHERE account_id = {id:String}"
+            " AND trading_day = {day:String} AND delete_tag IS NULL",
+            parameters={"id": account_id, "day": DAY}).result_rows
+        fields = {name[len(account_id) + 1:]: (record["position"], record["feature"])
+                  for name, record in ((n, json.loads(v)) for n, v in redis_client("redis-test").hgetall(DAY).items())
+                  if name.startswith(f"{account_id}_") and record["account_id"] == account_id}
+        return {contract: (position, feature) for contract, position, feature in rows}, fields
+
+    yield types.SimpleNamespace(trader=trader, calls=calls, refused=refused, live=live)
+    assert PAYLOAD not in repr(calls), "a caller's own text reached a statement or a key"
+
+
+def caller_names_in_statements(d):
+    table = signals(["k1"]).rename(columns={"trading_day": Sly("trading_day")})
+    assert d.trader.fun_update_signal(table, use_redis=True)["code"] == 0
+    assert d.trader.fun_replicate_save(signals(["k2"]).assign(**{
+        'x") SELECT 1 --': [PAYLOAD], "account_id": "", "user_id": "u", "create_time": "t",
+        "update_time": "t", "data_source": "clickhouse", "signal_date": "", "trade_time": "",
+        "feature": 0}), False) == 0
+    twap = pd.DataFrame({Sly("commodity"): ["ag"], "if_twap": [1], "time_gap": [1], "volume": [1]})
+    assert d.trader.fun_update_TWAP_info(twap)["code"] == 0
+    assert d.live(d.trader.account_id)[0] == {"k1": (1.0, 0)}
+
+
+def another_accounts_data(d):
+    d.refused(lambda: d.trader.fun_update_signal(signals(["k1"], trading_day=["split_mode"]), use_redis=True),
+              ValueError, "column trading_day, row 0: a trading day must be eight digits")
+    # An identity given as a str subclass is its own characters everywhere, whatever its __str__.
+    sly = Norvane.Norvane(Sly(d.trader.account_id), Sly("key"), Sly("test_user"))
+    assert type(sly.account_id) is str and sly.login == 0
+    sly.client, sly.redis_conn, sly.copy_redis_conn = d.trader.client, d.trader.redis_conn, d.trader.copy_redis_conn
+    assert sly.fun_update_signal(signals(["k1"]))["code"] == 0
+
+
+def half_written_uploads(d):
+    for table, match in [
+        (signals(["k1"], feature=[complex(1, 0)]), "没有有效行"),
+        (pd.concat([signals(["k1"]), signals(["k1"])[["trading_day"]]], axis=1), "two columns are labelled"),
+        (signals(["k1"]).set_axis(pd.MultiIndex.from_tuples([("a", c) for c in signals(["k1"])]), axis=1),
+         "several levels"),
+    ]:
+        d.refused(lambda: d.trader.fun_update_signal(table, use_redis=True), ValueError, match)
+
+    class Fickle:
+        asked = 0
+
+        def __bool__(self):
+            self.asked += 1
+            return self.asked == 1
+
+    answer = d.trader.fun_update_signal(signals(["k1"], position=[fractions.Fraction(3, 2)]),
+                                        use_redis=True, continuous_holding=Fickle())
+    assert answer["code"] == 0
+    for account_id in (d.trader.account_id, d.trader.copy_account_id):
+        assert d.live(account_id)[0] == {"k1": (1.5, 20)}
+
+
+def hash_and_rows_disagree(d):
+    for column, value, error in [("trading_day", None, TypeError), ("contract", True, TypeError),
+                                 ("position", float("inf"), ValueError)]:
+        d.refused(lambda: d.trader.fun_update_signal(signals(["k1"], **{column: [value]}), use_redis=True),
+                  error, f"column {column}, row 0")
+    table = signals(["k1", Sly("k2"), "k3"], position=pd.Series([2**64, 1.0, float("nan")], dtype=object))
+    assert d.trader.fun_update_signal(table, use_redis=True)["msg"].startswith("输入3, 有效2 ")
+    rows, fields = d.live(d.trader.account_id)
+    assert rows == fields == {"k1": (float(2**64), 0), "k2": (1.0, 0)}
+
+
+def self_changing_result(d):
+    class Changing:
+        """A value of a date column whose text empties the result it is read from."""
+        def __str__(self):
+            for row in result.result_set:
+                row.clear()
+            result.result_set.clear()
+            return "2025-08-27"
+
+    result = types.SimpleNamespace(result_set=[[Changing(), Changing(), "x"] for _ in range(3)],
+                                   column_names=["trading_day", "day", "instrument_id"])
+    d.trader.client = types.SimpleNamespace(query=lambda statement: result)
+    answer = d.trader.fun_read_order("20250827", "20250829")
+    assert answer["code"] == 0 and len(answer["data"]) == 3
+
+
+def errors_that_do_not_say_what_is_wrong(d, monkeypatch):
+    trader = d.trader
+    cases = [
+        (lambda: trader.fun_update_signal(signals(["k1"], position=["1"])), TypeError,
+         r"fun_update_signal: column position, row 0: must be a number, not '1'"),
+        (lambda: trader.fun_update_signal([{"trading_day": DAY}, None]), TypeError,
+         "fun_update_signal: argument input_data: cannot be read as a table"),
+        (lambda: trader.fun_update_TWAP_info({"commodity": [1.5], "if_twap": [1], "time_gap": [1], "volume": [1]}),
+         TypeError, "fun_update_TWAP_info: column commodity, row 0: must be text, not 1.5"),
+        (lambda: trader.fun_read_equity(**{"\ud800": 1}), TypeError, "unexpected keyword argument"),
+    ]
+    for call, error, match in cases:
+        d.refused(call, error, match)
+    for dates in [(20250827, 20250829), (b"20250827", b"20250829")]:
+        assert trader.fun_read_deal(*dates) == {"code": 2, "msg": "日期格式有误, 请修改后重新执行"}
+
+    class TextClock(real_datetime.datetime):
+        @classmethod
+        def now(cls, tz=None):
+            return types.SimpleNamespace(strftime=lambda f: "2099-12-06 09:30:00", year="2099")
+
+    monkeypatch.setattr(Norvane, "datetime", types.SimpleNamespace(datetime=TextClock))
+    answer = trader.fun_back_to_default_split_mode()
+    assert answer["code"] == 1 and "the clock's time year is not a whole number: '2099'" in answer["msg"]
+
+
+@pytest.mark.parametrize("hostile", [
+    caller_names_in_statements, another_accounts_data, half_written_uploads, hash_and_rows_disagree,
+    self_changing_result, errors_that_do_not_say_what_is_wrong])
+def test_hostile_input(desk, hostile, monkeypatch):
+    if "monkeypatch" in hostile.__code__.co_varnames:
+        hostile(desk, monkeypatch)
+    else:
+        hostile(desk)
