@@ -7,8 +7,10 @@ from __future__ import annotations
 
 import hmac
 import json
+import os
 import secrets
 import string
+import threading
 import uuid
 from typing import Iterator
 
@@ -16,7 +18,7 @@ from werkzeug.wrappers import Request, Response
 
 from .config import CLICKHOUSE_ACCOUNTS, ClickHouseAccount
 from .engine import Answer, Engine
-from .engine_errors import EngineError, authentication_failed
+from .engine_errors import ENGINE_FAILED, EngineError, authentication_failed
 from .gateway_request import credentials, read_request
 from .serving import ResponseAborted, address_arguments, log, serve
 from .sql_text import parse_statement
@@ -49,9 +51,31 @@ def exception_block(error: EngineError, tag: str) -> bytes:
             + f"{len(message)} {tag}".encode() + b"\r\n__exception__\r\n")
 
 
+# The exit status of a gateway whose engine failed; `norvane-sandbox start` starts it again.
+EXIT_ENGINE_FAILED = 75
+
+
+def _stop_soon() -> None:
+    threading.Timer(0.5, os._exit, (EXIT_ENGINE_FAILED,)).start()
+
+
 class Gateway:
-    def __init__(self, engine: Engine):
+    def __init__(self, engine: Engine, on_engine_failure=_stop_soon):
         self.engine = engine
+        self.failure: EngineError | None = None
+        self.on_engine_failure = on_engine_failure
+
+    def engine_failed(self, error: EngineError) -> EngineError:
+        """The engine cannot run another statement in this process: every request from now on is
+        answered so, and the process ends shortly, so that `start` brings up a new engine."""
+        if self.failure is None:
+            log(f"the engine failed, the gateway stops: {error.message.splitlines()[0][:300]}")
+            self.failure = EngineError.build(
+                ENGINE_FAILED, "ABORTED",
+                "The local stack's ClickHouse engine failed and the gateway is stopping; "
+                "`norvane-sandbox start` starts it again")
+            self.on_engine_failure()
+        return self.failure
 
     def __call__(self, environ, start_response):
         request = Request(environ)
@@ -73,6 +97,8 @@ class Gateway:
             return _failure(EngineError.build(1001, "STD_EXCEPTION",
                                               f"HTTP method {request.method} is not supported"), None, status=405)
         query_id = request.args.get("query_id") or None
+        if self.failure is not None:
+            return _failure(self.failure, query_id, status=503)
         try:
             account = authenticate(*credentials(request))
             wanted = read_request(request)
@@ -83,6 +109,8 @@ class Gateway:
             statement = parse_statement(wanted.query_param, wanted.body)
             answer = self.engine.run(statement, account, wanted.engine)
         except EngineError as error:
+            if error.engine_failed:
+                return _failure(self.engine_failed(error), query_id, status=503)
             log(f"query failed: {error.message.splitlines()[0][:300]}")
             return _failure(error, query_id)
         headers = {"X-ClickHouse-Summary": json.dumps(answer.summary.header(), separators=(",", ":")),
@@ -95,23 +123,24 @@ class Gateway:
         if answer.complete:
             answer.close()
             return Response(answer.first, headers=headers)
-        return Response(_body(answer, tag), headers=headers, direct_passthrough=True)
+        return Response(self.body(answer, tag), headers=headers, direct_passthrough=True)
 
-
-def _body(answer: Answer, tag: str) -> Iterator[bytes]:
-    try:
-        if answer.first:
-            yield answer.first
+    def body(self, answer: Answer, tag: str) -> Iterator[bytes]:
         try:
-            for piece in answer.rest:
-                if piece:  # an empty piece would end a chunked body
-                    yield piece
-        except EngineError as error:
-            log(f"query failed while its result was sent: {error.message.splitlines()[0][:300]}")
-            yield exception_block(error, tag)
-            raise ResponseAborted(error.message) from None
-    finally:
-        answer.close()
+            if answer.first:
+                yield answer.first
+            try:
+                for piece in answer.rest:
+                    if piece:  # an empty piece would end a chunked body
+                        yield piece
+            except EngineError as error:
+                if error.engine_failed:
+                    error = self.engine_failed(error)
+                log(f"query failed while its result was sent: {error.message.splitlines()[0][:300]}")
+                yield exception_block(error, tag)
+                raise ResponseAborted(error.message) from None
+        finally:
+            answer.close()
 
 
 def _failure(error: EngineError, query_id: str | None, status: int | None = None) -> Response:

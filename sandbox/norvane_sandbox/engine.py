@@ -6,8 +6,12 @@ and settings that last as long as on a server.
 - A request with `session_id` runs on that session's connection: `SET`, `USE` and temporary
   tables carry over to the session's next requests, URL settings and `database` apply to the one
   request. A session ends `session_timeout` seconds (default 60) after its last request.
-- Results are read from the engine block by block; between blocks the request checks that its
-  client is still there, and cancels the query if it has gone.
+- Results in formats whose pieces join into the whole (`STREAMED_FORMATS`) are read from the
+  engine block by block; between blocks the request checks that its client is still there, and
+  cancels the query if it has gone. The engine writes every piece as a result of its own, so the
+  other formats (Arrow, Parquet, JSON, names headers, ...) are read whole.
+- A query read block by block is always ended (run out or cancelled) before its connection is
+  closed: closing the connection under a live query hangs or kills the engine for every client.
 """
 from __future__ import annotations
 
@@ -28,6 +32,11 @@ from .sql_text import Statement, without_format
 CONNECTION_SETTINGS = {"mutations_sync": "2"}
 # Statements whose results the engine reads block by block (others run to their end at once).
 STREAMED = ("SELECT", "WITH")
+# Formats whose pieces, each written by the engine as a result of its own, join into the result
+# the engine writes at once (checked against it by the tests for every served format).
+STREAMED_FORMATS = frozenset({"Native", "TabSeparated", "TSV", "TabSeparatedRaw", "TSVRaw", "CSV",
+                              "JSONEachRow", "JSONCompactEachRow", "JSONStringsEachRow", "RowBinary",
+                              "TSKV", "LineAsString"})
 DEFAULT_SESSION_TIMEOUT = 60.0
 MAX_SESSION_TIMEOUT = 3600.0
 
@@ -75,13 +84,40 @@ class Summary:
 class Answer:
     """A statement's answer: `first` (already read, so a failure before it is an HTTP error),
     then `rest`, which yields the remaining pieces and raises EngineError if the engine fails
-    part-way. `close` ends the statement and must be called once."""
+    part-way. `close` ends the statement (its query first, then its connection) and must be
+    called once."""
     first: bytes
     rest: Iterator[bytes]
     output_format: str | None
     summary: Summary
     close: Callable[[], None]
     complete: bool = True           # `first` is the whole answer
+    end_query: Callable[[], None] = lambda: None
+
+
+class _Stream:
+    """A query whose result is read piece by piece. `end` cancels it unless it has run out; it
+    must come before its connection closes."""
+
+    def __init__(self, stream, client_gone: Callable[[], bool]):
+        self._stream, self._client_gone, self._running = stream, client_gone, True
+
+    def pieces(self) -> Iterator[bytes]:
+        while self._running:
+            if self._client_gone():
+                self.end()
+                return
+            chunk = self._stream.fetch()
+            if chunk is None:
+                self._running = False
+                return
+            yield chunk.bytes()
+
+    def end(self) -> None:
+        if self._running:
+            self._running = False
+            with contextlib.suppress(Exception):
+                self._stream.cancel()
 
 
 class Connection:
@@ -149,15 +185,19 @@ class Engine:
         try:
             self._end_idle_sessions()
             connection, own = self._connection(account, request)
-        except BaseException:
+        except BaseException as error:
             self._lock.release()
-            raise
+            raise _named(error, account) from None
         connection.busy = True
         restore: dict[str, str | None] = {}
         previous_database = None
 
+        answer: Answer | None = None
+
         def close() -> None:
             try:
+                if answer is not None:
+                    answer.end_query()
                 if own:
                     connection.close()
                 else:
@@ -251,7 +291,7 @@ def _execute(connection: Connection, statement: Statement, request: Request) -> 
         return Answer(b"", iter(()), None, summary, lambda: None)
     output_format = statement.output_format or request.default_format
     framed = statement.produces_result and request.protocol_version > 0 and output_format == "Native"
-    if statement.kind not in STREAMED:
+    if statement.kind not in STREAMED or output_format not in STREAMED_FORMATS:
         result = raw.query(statement.sql, request.default_format, params=request.parameters or None)
         summary = Summary(result.rows_read(), result.bytes_read(), result.rows_written(),
                           result.bytes_written(), result.elapsed())
@@ -260,30 +300,21 @@ def _execute(connection: Connection, statement: Statement, request: Request) -> 
             body = b"".join(_framed(connection, statement, request, iter([body])))
         return Answer(body, iter(()), output_format if statement.produces_result else None, summary,
                       lambda: None)
-    blocks = _blocks(raw.send_query(statement.sql, request.default_format,
+    stream = _Stream(raw.send_query(statement.sql, request.default_format,
                                     params=request.parameters or None), request.client_gone)
-    if framed:
-        blocks = _framed(connection, statement, request, blocks)
-    if request.buffered:
-        # The whole result before the answer: an error anywhere is an HTTP error.
-        return Answer(b"".join(blocks), iter(()), output_format, Summary(), lambda: None)
-    return Answer(next(blocks, b""), blocks, output_format, Summary(), lambda: None, complete=False)
-
-
-def _blocks(stream, client_gone: Callable[[], bool]) -> Iterator[bytes]:
-    """The result's pieces as the engine produces them; cancelled once the client has gone."""
     try:
-        while True:
-            if client_gone():
-                stream.cancel()
-                return
-            chunk = stream.fetch()
-            if chunk is None:
-                return
-            yield chunk.bytes()
-    finally:
-        with contextlib.suppress(Exception):
-            stream.cancel()
+        blocks = stream.pieces()
+        if framed:
+            blocks = _framed(connection, statement, request, blocks)
+        if request.buffered:
+            # The whole result before the answer: an error anywhere is an HTTP error.
+            return Answer(b"".join(blocks), iter(()), output_format, Summary(), lambda: None)
+        first = next(blocks, b"")
+    except BaseException:
+        stream.end()
+        raise
+    return Answer(first, blocks, output_format, Summary(), lambda: None, complete=False,
+                  end_query=stream.end)
 
 
 class _TypesWanted(Exception):

@@ -8,6 +8,9 @@ from __future__ import annotations
 
 import re
 
+# ABORTED: what every statement gets once the embedded engine has hit a fatal error.
+ENGINE_FAILED = 236
+
 _CODE = re.compile(r"Code: (\d+)\.")
 _NAME = re.compile(r"\(([A-Z][A-Z0-9_]+)\)")
 
@@ -46,6 +49,12 @@ class EngineError(Exception):
     @property
     def http_status(self) -> int:
         return _STATUS.get(self.name, 500)
+
+    @property
+    def engine_failed(self) -> bool:
+        """The embedded engine has stopped for good ("The server is shutting down due to a fatal
+        error"): no later statement of this process can run."""
+        return self.code == ENGINE_FAILED
 
     @classmethod
     def build(cls, code: int, name: str, text: str) -> "EngineError":

@@ -11,7 +11,7 @@ from pathlib import Path
 from types import ModuleType
 
 from . import mariadb_server, redis_servers
-from .config import PACKAGE_DIR, Endpoints, SandboxError, endpoints, state_dir
+from .config import PACKAGE_DIR, WRITER, Endpoints, SandboxError, endpoints, state_dir
 from .processes import is_stopped, port_open, running_pid, spawn, terminate, wait_until
 
 SCHEMA_FILE = PACKAGE_DIR / "schema" / "clickhouse.sql"
@@ -112,6 +112,20 @@ class PythonService(Service):
 
 
 @dataclass
+class GatewayService(PythonService):
+    """The ClickHouse gateway: it answers when its engine runs a statement (its /ping would
+    answer with a failed engine too)."""
+
+    def answers(self) -> bool:
+        request = urllib.request.Request(f"http://{self.address}/", data=b"SELECT 1", method="POST",
+                                         headers={"X-ClickHouse-User": WRITER.user,
+                                                  "X-ClickHouse-Key": WRITER.password,
+                                                  "Content-Type": "text/plain"})
+        with urllib.request.urlopen(request, timeout=2) as response:
+            return response.status == 200 and response.read() == b"1\n"
+
+
+@dataclass
 class ManagedService(Service):
     """A server its own module runs: `module.pid/launch/stop(target, state)` and
     `module.answers(target)`, for the Redis servers and MariaDB."""
@@ -140,8 +154,8 @@ def services(where: Endpoints | None = None) -> list[Service]:
     return [
         *(ManagedService(server.name, server.host, server.port, redis_servers, server)
           for server in where.redis_servers()),
-        PythonService("clickhouse-gateway", "norvane_sandbox.clickhouse_gateway", where.clickhouse_host,
-                      where.clickhouse_port, "/ping", b"Ok.", data_dir="clickhouse"),
+        GatewayService("clickhouse-gateway", "norvane_sandbox.clickhouse_gateway", where.clickhouse_host,
+                       where.clickhouse_port, "/ping", b"Ok.", data_dir="clickhouse"),
         PythonService("risk-simulator", "norvane_sandbox.risk_simulator", where.risk_host,
                       where.risk_port, "/ping", b'"ok": true'),
         ManagedService(mariadb_server.NAME, where.mysql_host, where.mysql_port, mariadb_server, where),
