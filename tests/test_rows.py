@@ -38,7 +38,14 @@ class Rerouted:
 
 
 def pandas_route(result):
+    """pandas 2's answer, also on pandas 3: a decimal is written as its float (pandas 3 writes its
+    text); a column of objects stays one."""
     table = pd.DataFrame(result.result_set, columns=result.column_names)
+    for position in range(table.shape[1]):
+        column = table.iloc[:, position]
+        if column.dtype == object and any(isinstance(v, decimal.Decimal) for v in column):
+            table.isetitem(position, pd.Series([float(v) if isinstance(v, decimal.Decimal) else v for v in column],
+                                               dtype=object, index=table.index))
     for column in DATES:
         table[column] = [None if v is None or v is pd.NaT or (isinstance(v, float) and math.isnan(v)) else str(v)
                          for v in table[column].tolist()]

@@ -188,19 +188,18 @@ bool is_missing(PyObject* value) {
 
 // ---- one conversion --------------------------------------------------------------------------
 
-// pandas 3 changed two answers of its JSON writer: a decimal is written as its text, and a time
-// stamp before 1970 with a fraction of a millisecond counts its milliseconds rounding down in a
-// column of time stamps, toward zero among other values (pandas 2: toward zero everywhere).
-// Those values are left to the installed pandas.
+// pandas 3 changed two answers of its JSON writer. A decimal is written as its text there; the
+// row dicts keep pandas 2's answer, the number, on every pandas, so a script's arithmetic on them
+// does not depend on the pandas installed. A time stamp before 1970 with a fraction of a
+// millisecond counts its milliseconds rounding down in a column of time stamps, toward zero among
+// other values (pandas 2: toward zero everywhere); those values are left to the installed pandas.
 struct Writer {
-    bool decimals_as_text = false;
     bool rounding_by_column = false;
 };
 
 Writer installed_pandas_writer() {
     std::string version = str_of(outside::pd().attr("__version__"));
-    bool pandas_3 = std::atoi(version.c_str()) >= 3;
-    return Writer{pandas_3, pandas_3};
+    return Writer{std::atoi(version.c_str()) >= 3};
 }
 
 class Converter {
@@ -235,7 +234,6 @@ public:
         }
         if (type == &PyDict_Type) return mapping(value);
         if (is_decimal(value)) {
-            if (writer_.decimals_as_text) throw LeftToPandas{};
             double number = PyFloat_AsDouble(value);
             if (number == -1.0 && PyErr_Occurred()) python_error();
             if (!std::isfinite(number)) throw LeftToPandas{};
@@ -448,9 +446,35 @@ py::list direct(py::handle result_set, py::handle names, const Options& options)
     return records;
 }
 
+// The table with every decimal as its float, its columns keeping their types (a column of objects
+// stays one, so ints beside decimals stay ints), as pandas 2 writes a decimal (see Writer).
+py::object decimals_as_floats(py::object table) {
+    py::object pd = outside::pd();
+    py::object decimal = py::module_::import("decimal").attr("Decimal");
+    const py::ssize_t width = py::len(table.attr("columns"));
+    for (py::ssize_t position = 0; position < width; ++position) {
+        py::object column = table.attr("iloc")[py::make_tuple(py::slice(py::none(), py::none(), py::none()), position)];
+        if (str_of(column.attr("dtype")) != "object") continue;
+        bool any = false;
+        py::list values;
+        for (py::handle value : column.attr("tolist")()) {
+            int is = PyObject_IsInstance(value.ptr(), decimal.ptr());
+            if (is < 0) python_error();
+            any = any || is;
+            values.append(is ? py::object(py::float_(py::reinterpret_borrow<py::object>(value)))
+                             : py::reinterpret_borrow<py::object>(value));
+        }
+        if (!any) continue;
+        table = table.attr("copy")();
+        table.attr("isetitem")(position, pd.attr("Series")(values, py::arg("dtype") = "object",
+                                                            py::arg("index") = table.attr("index")));
+    }
+    return table;
+}
+
 // The table built, its date columns turned into text, written as records and read back.
 py::list through_pandas(py::handle result_set, py::handle names, const Options& options) {
-    py::object table = outside::pd().attr("DataFrame")(result_set, py::arg("columns") = names);
+    py::object table = decimals_as_floats(outside::pd().attr("DataFrame")(result_set, py::arg("columns") = names));
     Converter convert;
     py::object not_a_time = outside::pd().attr("NaT");  // a missing time stamp in a column of them
     for (const std::string& column : options.date_text_columns) {

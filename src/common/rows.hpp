@@ -11,9 +11,9 @@
 //     such a column one floating type.
 // The dicts are built straight from the result's rows. Values of kinds a ClickHouse result does
 // not normally hold (UUIDs, addresses, pandas' own scalars, ...) are left to pandas itself, so
-// the answer is pandas' answer for them too. The reference is the pandas installed: where pandas 3
-// writes differently (decimals as their text, some time stamps before 1970), the installed
-// pandas answers.
+// the answer is pandas' answer for them too. Decimals are numbers on every pandas (pandas 3 writes
+// them as text); where pandas 3 otherwise writes differently (some time stamps before 1970), the
+// installed pandas answers.
 #include <pybind11/pybind11.h>
 
 #include <string>
