@@ -1,6 +1,7 @@
 """Fixtures shared by the account tests. The local stack and its clients come from the
-norvane-sandbox pytest plugin (`stack`, `clickhouse_writer`, `outage`, ...); here: register and
-link rows under ids of the test's own, the risk platform library, and a settable clock."""
+norvane-sandbox pytest plugin (`norvane_stack`, `norvane_clickhouse_writer`, `norvane_outage`, ...);
+here: register and link rows under ids of the test's own (through the plugin's helpers), the risk
+platform library, and a settable clock."""
 from __future__ import annotations
 
 import datetime as real_datetime
@@ -9,7 +10,8 @@ import uuid
 
 import pytest
 
-OPEN_END = "2500-12-31 00:00:00"
+from norvane_sandbox.pytest_plugin import (OPEN_END, REGISTERED_FROM, DeskAccount, link_copy_account,
+                                           register_account)
 
 
 class Recording:
@@ -40,9 +42,9 @@ def recording():
 
 
 @pytest.fixture
-def redis(redis_writer):
+def redis(norvane_redis_writer):
     """The test environment's Redis (also the copy-account Redis)."""
-    return redis_writer
+    return norvane_redis_writer
 
 
 @pytest.fixture(scope="session")
@@ -60,30 +62,24 @@ def new_id():
 
 
 @pytest.fixture
-def register(clickhouse_writer):
-    """Adds a row to the account register."""
-    def add(account_id, key, *, user_id="test_user", begin="2020-01-01 00:00:00", end=OPEN_END,
+def register(norvane_clickhouse_writer):
+    """Adds a row to the account register, through the stack's own helper (bound parameters)."""
+    def add(account_id, key, *, user_id="test_user", begin=REGISTERED_FROM, end=OPEN_END,
             trade_flag="T", env="test", market_value=500000.0):
-        clickhouse_writer.command(
-            "INSERT INTO factors.t_account_info (account_id, account_key, market_value, strategy,"
-            " trade_flag, acquire_info_key, user_id, zip_begindate, zip_enddate, env) VALUES"
-            f" ('{account_id}', 'ak-{account_id}', {market_value}, 'test', '{trade_flag}',"
-            f" '{key}', '{user_id}', '{begin}', '{end}', '{env}')")
+        register_account(norvane_clickhouse_writer, DeskAccount(account_id, key, user_id, env),
+                         trade_flag=trade_flag, market_value=market_value, begin=begin, end=end)
     return add
 
 
 @pytest.fixture
-def link(clickhouse_writer):
+def link(norvane_clickhouse_writer):
     """Adds a row to the copy-account link table."""
-    def add(account_id, copy_account_id, is_valid=1):
-        clickhouse_writer.command(
-            "INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid) VALUES"
-            f" ('{account_id}', '{copy_account_id}', {is_valid})")
-    return add
+    return lambda account_id, copy_account_id, is_valid=1: link_copy_account(
+        norvane_clickhouse_writer, account_id, copy_account_id, is_valid)
 
 
 @pytest.fixture
-def account_object(stack, register, link, new_id):
+def account_object(norvane_stack, register, link, new_id):
     """A logged-in account object of the test's own: account_object(prefix="8", key="key",
     user="test_user", copy=False, account_id=None, **register_row). prefix "8" gives a real
     account, any other a simulated one; copy=True links a copy account. Registered rows make it

@@ -40,24 +40,24 @@ def account(account_object, clock):
 class TestTradingFlag:
     @pytest.mark.parametrize("flag, letter", [(False, "F"), (0, "F"), (True, "T"), (1, "T"), (1.0, "T")])
     def test_switch_closes_the_open_row_and_opens_a_copy_with_the_flag(
-            self, account, clickhouse_writer, flag, letter):
+            self, account, norvane_clickhouse_writer, flag, letter):
         acct = account()
         answer = acct.fun_update_sts(flag)
         assert answer == {"code": 0, "msg": f" 资金账号 {acct.account_id} trade flag is {letter}  2025-08-29 09:30:00 "}
-        closed, opened = register_rows(clickhouse_writer, acct.account_id)
+        closed, opened = register_rows(norvane_clickhouse_writer, acct.account_id)
         copied = (acct.account_id, f"ak-{acct.account_id}", 750000.5, "test")
         assert closed == (*copied, "T", "key", "test_user", "2020-01-01 00:00:00", "2025-08-29 09:30:00", "test")
         # The new row takes the table's default env ("prod"), not the old row's.
         assert opened == (*copied, letter, "key", "test_user", "2025-08-29 09:30:00", OPEN_END, "prod")
 
-    def test_round_trip_seen_by_the_readers_and_by_a_new_login(self, account, clickhouse_writer, clock, capsys):
+    def test_round_trip_seen_by_the_readers_and_by_a_new_login(self, account, norvane_clickhouse_writer, clock, capsys):
         acct = account()
-        assert open_trading_rows(clickhouse_writer, acct.account_id, "2025-08-29 09:30:00") == 1
+        assert open_trading_rows(norvane_clickhouse_writer, acct.account_id, "2025-08-29 09:30:00") == 1
         acct.fun_update_sts(False)
         # The readers include a row's end, so at the switch second itself the closed row still
         # counts; from the next second on only the new one does.
-        assert open_trading_rows(clickhouse_writer, acct.account_id, "2025-08-29 09:30:00") == 1
-        assert open_trading_rows(clickhouse_writer, acct.account_id, "2025-08-29 09:30:01") == 0
+        assert open_trading_rows(norvane_clickhouse_writer, acct.account_id, "2025-08-29 09:30:00") == 1
+        assert open_trading_rows(norvane_clickhouse_writer, acct.account_id, "2025-08-29 09:30:01") == 0
         # The flag plays no part in the login: the disabled account still opens an object.
         capsys.readouterr()
         again = Norvane.Norvane(acct.account_id, "key", "test_user")
@@ -65,22 +65,22 @@ class TestTradingFlag:
         clock("2025-08-29 14:00:05")
         assert acct.fun_update_sts() == {
             "code": 0, "msg": f" 资金账号 {acct.account_id} trade flag is T  2025-08-29 14:00:05 "}
-        rows = register_rows(clickhouse_writer, acct.account_id)
+        rows = register_rows(norvane_clickhouse_writer, acct.account_id)
         assert [(r[4], r[7], r[8]) for r in rows] == [
             ("T", "2020-01-01 00:00:00", "2025-08-29 09:30:00"),
             ("F", "2025-08-29 09:30:00", "2025-08-29 14:00:05"),
             ("T", "2025-08-29 14:00:05", OPEN_END)]
-        assert open_trading_rows(clickhouse_writer, acct.account_id, "2025-08-29 14:00:06") == 1
+        assert open_trading_rows(norvane_clickhouse_writer, acct.account_id, "2025-08-29 14:00:06") == 1
         assert acct.fun_login() is None and acct.login == 0
 
     @pytest.mark.parametrize("flag", ["T", "True", None, 2, -1, [True]])
-    def test_a_flag_that_is_not_true_or_false_writes_nothing(self, account, clickhouse_writer, flag):
+    def test_a_flag_that_is_not_true_or_false_writes_nothing(self, account, norvane_clickhouse_writer, flag):
         acct = account()
-        before = register_rows(clickhouse_writer, acct.account_id)
+        before = register_rows(norvane_clickhouse_writer, acct.account_id)
         assert acct.fun_update_sts(flag) == BAD_FLAG
-        assert register_rows(clickhouse_writer, acct.account_id) == before
+        assert register_rows(norvane_clickhouse_writer, acct.account_id) == before
 
-    def test_statements_in_order_with_quoted_columns_and_typed_values(self, account, clickhouse_writer,
+    def test_statements_in_order_with_quoted_columns_and_typed_values(self, account, norvane_clickhouse_writer,
                                                                        recording):
         acct = account()
         acct.client = recorded = recording(acct.client)
@@ -97,26 +97,26 @@ class TestTradingFlag:
             " '2025-08-29 09:30:00', '2500-12-31 00:00:00');")
 
     def test_two_open_rows_under_different_keys_are_both_closed_and_only_ours_reopened(
-            self, account, register, clickhouse_writer):
+            self, account, register, norvane_clickhouse_writer):
         acct = account()
         register(acct.account_id, "second-key")
         acct.fun_update_sts(False)
-        rows = register_rows(clickhouse_writer, acct.account_id)
+        rows = register_rows(norvane_clickhouse_writer, acct.account_id)
         assert [(r[5], r[4], r[8]) for r in rows] == [
             ("key", "T", "2025-08-29 09:30:00"),
             ("second-key", "T", "2025-08-29 09:30:00"),
             ("key", "F", OPEN_END)]
 
-    def test_without_a_current_row_for_both_identifiers_the_open_rows_still_close(self, account, clickhouse_writer):
+    def test_without_a_current_row_for_both_identifiers_the_open_rows_still_close(self, account, norvane_clickhouse_writer):
         acct = account()
         acct.acquire_key = "changed-since-login"
         answer = acct.fun_update_sts(False)
         assert answer["code"] == 0 and "trade flag is F" in answer["msg"]
-        [row] = register_rows(clickhouse_writer, acct.account_id)
+        [row] = register_rows(norvane_clickhouse_writer, acct.account_id)
         assert row[8] == "2025-08-29 09:30:00"
 
     def test_a_failing_insert_reaches_the_caller_with_the_open_rows_already_closed(
-            self, account, clickhouse_writer, recording):
+            self, account, norvane_clickhouse_writer, recording):
         acct = account()
 
         def inserts_fail(name, sql, *args):
@@ -127,11 +127,11 @@ class TestTradingFlag:
         with pytest.raises(ConnectionError):
             acct.fun_update_sts(False)
         # Not atomic: the close stays done and the account has no open row until repaired.
-        [row] = register_rows(clickhouse_writer, acct.account_id)
+        [row] = register_rows(norvane_clickhouse_writer, acct.account_id)
         assert (row[4], row[8]) == ("T", "2025-08-29 09:30:00")
 
     def test_an_account_id_held_as_a_number_is_written_by_its_value(
-            self, stack, register, clock, clickhouse_writer, recording):
+            self, norvane_stack, register, clock, norvane_clickhouse_writer, recording):
         number = 88 * 10**10 + uuid.uuid4().int % 10**10
         register(str(number), "key")
         clock("2025-08-29 09:30:00")
@@ -139,31 +139,31 @@ class TestTradingFlag:
         acct.client = recording(acct.client)
         acct.fun_update_sts(False)
         assert [sql.count(f"'{number}'") for _, sql in acct.client.calls] == [1, 1, 1]
-        assert [row[4] for row in register_rows(clickhouse_writer, number)] == ["T", "F"]
+        assert [row[4] for row in register_rows(norvane_clickhouse_writer, number)] == ["T", "F"]
 
-    def test_refused_object_writes_nothing(self, account, clickhouse_writer):
+    def test_refused_object_writes_nothing(self, account, norvane_clickhouse_writer):
         acct = account()
         acct.login = 4003
-        before = register_rows(clickhouse_writer, acct.account_id)
+        before = register_rows(norvane_clickhouse_writer, acct.account_id)
         assert acct.fun_update_sts(False) == REFUSED
         assert acct.fun_read_info() == REFUSED
-        assert register_rows(clickhouse_writer, acct.account_id) == before
+        assert register_rows(norvane_clickhouse_writer, acct.account_id) == before
 
 def server_time(client, shift_seconds):
     return client.command(f"SELECT toString(now() + {shift_seconds})")
 
 
 class TestRiskConfiguration:
-    def test_rows_in_force_by_the_servers_clock(self, stack, account, clickhouse_writer, new_id, clock):
+    def test_rows_in_force_by_the_servers_clock(self, norvane_stack, account, norvane_clickhouse_writer, new_id, clock):
         acct = account()
         category = new_id("cat")
-        past, soon, later = (server_time(clickhouse_writer, s) for s in (-3600, 3600, 7200))
+        past, soon, later = (server_time(norvane_clickhouse_writer, s) for s in (-3600, 3600, 7200))
         rows = [("in_force", 1.0, 1, past, soon), ("open", 2.5, 1, "2020-01-01 00:00:00", OPEN_END),
                 ("not_valid", 3.0, 0, past, OPEN_END), ("not_yet", 4.0, 1, soon, later),
                 ("ended", 5.0, 1, "2020-01-01 00:00:00", past),
                 ("twice", 6.0, 1, past, OPEN_END), ("twice", 7.0, 1, past, OPEN_END)]
         # One insert keeps the rows in one part, so the engine returns them in this order.
-        clickhouse_writer.command("INSERT INTO factors.risk_config VALUES " + ", ".join(
+        norvane_clickhouse_writer.command("INSERT INTO factors.risk_config VALUES " + ", ".join(
             f"('{category}', '{name}', {amount}, {valid}, '{begin}', '{end}')"
             for name, amount, valid, begin, end in rows))
         clock("1999-01-01 00:00:00")  # the local clock plays no part
@@ -187,7 +187,7 @@ class TestRiskConfiguration:
         ("no such category", {}),
         ("x' or '1'='1", {}),
     ])
-    def test_seeded_categories(self, stack, category, expected):
+    def test_seeded_categories(self, norvane_stack, category, expected):
         acct = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
         if category == DEMO["min_open_category"]:
             assert acct.fun_read_info() == acct.fun_read_info(category)

@@ -31,7 +31,7 @@ def connection_settings(connection):
     ("prod6", "NORVANE_DB_HOST", "!Tjelmuk@pvo"),
     ("", "NORVANE_DB_HOST", "!Tjelmuk@pvo"),
 ])
-def test_env_picks_its_redis_and_the_copy_redis_is_always_the_test_one(stack, env, variable, password):
+def test_env_picks_its_redis_and_the_copy_redis_is_always_the_test_one(norvane_stack, env, variable, password):
     account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"], env)
     assert account.env == env and account.login == 0  # the chosen server answered the ping
     assert connection_settings(account.redis_conn) == (host(variable), password)
@@ -100,7 +100,7 @@ def test_replaced_library_names_are_heard_by_the_next_call(monkeypatch):
 
 
 @pytest.mark.parametrize("reconnect_fails", [False, True])
-def test_a_reconnect_closes_the_client_it_replaces(stack, monkeypatch, capsys, reconnect_fails):
+def test_a_reconnect_closes_the_client_it_replaces(norvane_stack, monkeypatch, capsys, reconnect_fails):
     account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
     replaced, closed = account.client, []
     replaced.close = lambda: closed.append(True)

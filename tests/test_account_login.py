@@ -19,7 +19,7 @@ def printed(capsys):
     return capsys.readouterr().out.splitlines()
 
 
-def test_seeded_account_connects_logs_in_and_finds_its_copy_account(stack, capsys):
+def test_seeded_account_connects_logs_in_and_finds_its_copy_account(norvane_stack, capsys):
     account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
     assert printed(capsys) == [CONNECTED, LOGGED_IN]
     assert list(vars(account)) == [
@@ -35,7 +35,7 @@ def test_seeded_account_connects_logs_in_and_finds_its_copy_account(stack, capsy
 
 @pytest.mark.parametrize("case", ["wrong key", "no such account", "only a closed row",
                                   "quote in the key", "another account's key"])
-def test_wrong_identifiers_leave_a_refused_object(stack, register, new_id, capsys, case):
+def test_wrong_identifiers_leave_a_refused_object(norvane_stack, register, new_id, capsys, case):
     account_id, other = new_id(), new_id()
     register(account_id, "right-key")
     register(other, "other-key")
@@ -58,7 +58,7 @@ def test_wrong_identifiers_leave_a_refused_object(stack, register, new_id, capsy
     ("2025-08-29 09:30:01", "2500-12-31 00:00:00", False),  # not yet valid
 ])
 def test_validity_interval_includes_its_start_and_excludes_its_end(
-        stack, register, new_id, clock, capsys, begin, end, usable):
+        norvane_stack, register, new_id, clock, capsys, begin, end, usable):
     account_id = new_id()
     register(account_id, "key", begin=begin, end=end)
     clock("2025-08-29 09:30:00")
@@ -67,7 +67,7 @@ def test_validity_interval_includes_its_start_and_excludes_its_end(
     assert printed(capsys)[-1] == (LOGGED_IN if usable else WRONG_INPUT)
 
 
-def test_numeric_identifiers_are_matched_by_their_digits(stack, register, new_id):
+def test_numeric_identifiers_are_matched_by_their_digits(norvane_stack, register, new_id):
     digits = str(int(new_id("9")[1:], 16))[:12]
     register(digits, "123456")
     account = Norvane.Norvane(int(digits), 123456, "test_user")
@@ -76,7 +76,7 @@ def test_numeric_identifiers_are_matched_by_their_digits(stack, register, new_id
 
 
 class TestCopyAccountLookup:
-    def test_without_a_valid_link_nothing_is_set(self, stack, register, link, new_id):
+    def test_without_a_valid_link_nothing_is_set(self, norvane_stack, register, link, new_id):
         account_id = new_id()
         register(account_id, "key")
         link(account_id, new_id(), is_valid=0)
@@ -85,23 +85,23 @@ class TestCopyAccountLookup:
         with pytest.raises(AttributeError):
             account.copy_account_id
 
-    def test_with_two_valid_links_the_first_row_returned_counts(self, stack, register, new_id, clickhouse_writer):
+    def test_with_two_valid_links_the_first_row_returned_counts(self, norvane_stack, register, new_id, norvane_clickhouse_writer):
         account_id = new_id()
         register(account_id, "key")
         # One insert keeps both links in one part, so the engine returns them in this order.
-        clickhouse_writer.command("INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid)"
+        norvane_clickhouse_writer.command("INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid)"
                            f" VALUES ('{account_id}', 'copy-a', 1), ('{account_id}', 'copy-b', 1)")
         account = Norvane.Norvane(account_id, "key", "test_user")
         assert (account.if_copy, account.copy_account_id) == (True, "copy-a")
 
-    def test_a_later_lookup_can_add_a_link_but_never_removes_one(self, stack, register, link, new_id, clickhouse_writer):
+    def test_a_later_lookup_can_add_a_link_but_never_removes_one(self, norvane_stack, register, link, new_id, norvane_clickhouse_writer):
         account_id, copy_id = new_id(), new_id()
         register(account_id, "key")
         account = Norvane.Norvane(account_id, "key", "test_user")
         link(account_id, copy_id)
         assert account.fun_check_replicate() is None
         assert (account.if_copy, account.copy_account_id) == (True, copy_id)
-        clickhouse_writer.command("ALTER TABLE factors.t_assetacc_match UPDATE is_valid = 0"
+        norvane_clickhouse_writer.command("ALTER TABLE factors.t_assetacc_match UPDATE is_valid = 0"
                            f" WHERE account_id = '{account_id}'")
         account.fun_check_replicate()
         assert (account.if_copy, account.copy_account_id) == (True, copy_id)
@@ -115,7 +115,7 @@ class SilentRedis(redis_library.Redis):
 
 @pytest.mark.parametrize("registered", [True, False])
 def test_a_silent_redis_is_reported_and_wrong_identifiers_still_refused(
-        stack, register, new_id, monkeypatch, capsys, registered):
+        norvane_stack, register, new_id, monkeypatch, capsys, registered):
     account_id = new_id()
     if registered:
         register(account_id, "key")
@@ -130,7 +130,7 @@ def test_a_silent_redis_is_reported_and_wrong_identifiers_still_refused(
     assert account.fun_login() == 0
 
 
-def test_unreachable_clickhouse_is_printed_and_the_constructor_raises(stack, monkeypatch, capsys):
+def test_unreachable_clickhouse_is_printed_and_the_constructor_raises(norvane_stack, monkeypatch, capsys):
     monkeypatch.setenv("NORVANE_DB_HOST", "127.0.0.9")  # nothing listens there
     with pytest.raises(AttributeError, match="'NoneType' object has no attribute 'query'"):
         Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], "demo_user")
@@ -138,7 +138,7 @@ def test_unreachable_clickhouse_is_printed_and_the_constructor_raises(stack, mon
     assert line.startswith("{'code': 4003, 'msg': ") and "OperationalError(" in line
 
 
-def test_reconnect_keeps_the_client_on_failure_and_replaces_it_on_success(stack, monkeypatch, capsys):
+def test_reconnect_keeps_the_client_on_failure_and_replaces_it_on_success(norvane_stack, monkeypatch, capsys):
     account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
     account.login = 4003
     first = account.client

@@ -33,7 +33,7 @@ def signals(contracts, **columns):
 
 
 @pytest.fixture
-def desk(account_object, clickhouse_writer, recording):
+def desk(account_object, norvane_clickhouse_writer, recording):
     """A real account with a copy account, its clients recorded, and what it has stored."""
     trader = account_object(copy=True)
     calls = []
@@ -42,7 +42,7 @@ def desk(account_object, clickhouse_writer, recording):
 
     def stored():
         ids = (trader.account_id, trader.copy_account_id)
-        rows = {table: sorted(clickhouse_writer.query(
+        rows = {table: sorted(norvane_clickhouse_writer.query(
             f"SELECT * FROM {table} WHERE account_id IN {ids}").result_rows, key=repr)
             for table in ("factors.t_order_dtl", "factors.TWAP_config")}
         fields = {name: value for name, value in redis_client("redis-test").hgetall(DAY).items()
@@ -57,7 +57,7 @@ def desk(account_object, clickhouse_writer, recording):
 
     def live(account_id):
         """The day's live rows and hash fields of an account: {contract: (position, feature)}."""
-        rows = clickhouse_writer.query(
+        rows = norvane_clickhouse_writer.query(
             "SELECT contract, position, feature FROM factors.t_order_dtl WHERE account_id = {id:String}"
             " AND trading_day = {day:String} AND delete_tag IS NULL",
             parameters={"id": account_id, "day": DAY}).result_rows

@@ -113,7 +113,7 @@ def test_margin_use_carries_the_register_market_value_as_shares(account, redis, 
     ("{}", "F", "IndexError('list index out of range')"),  # a disabled account has no "T" row
     ("[1, 2]", "T", "TypeError('list indices must be integers or slices, not str')"),
 ])
-def test_margin_use_failures(stack, register, new_id, redis, entry, flag, error):
+def test_margin_use_failures(norvane_stack, register, new_id, redis, entry, flag, error):
     account_id = new_id()
     register(account_id, "key", trade_flag=flag)
     account = Norvane.Norvane(account_id, "key", "test_user")
@@ -148,7 +148,7 @@ def test_a_refused_object_touches_nothing(account, method, args):
     assert getattr(account, method)(*args) == {"code": 1, "msg": "类初始化失败"}
 
 
-def test_the_seeded_real_account_reads_its_live_keys(stack):
+def test_the_seeded_real_account_reads_its_live_keys(norvane_stack):
     from norvane_sandbox.seed import DEMO
     account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
     assert account.fun_redis_position()["data"]["rb2510"] == {"long": 3, "short": 0}

@@ -70,7 +70,7 @@ def test_the_module_loads_once_the_failing_import_is_mended(tmp_path):
     assert (done.stdout, done.stderr, done.returncode) == ("1970-01-01\n", "", 0)
 
 
-def test_a_script_using_every_subsystem_exits_cleanly(stack):
+def test_a_script_using_every_subsystem_exits_cleanly(norvane_stack):
     # The account object, its connections and tables are still alive when the interpreter ends:
     # nothing of the module may outlive the interpreter (a crash at exit on 3.12 and later).
     done = subprocess.run([sys.executable, str(REPO_ROOT / "tests" / "clean_exit.py")],

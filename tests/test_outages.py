@@ -26,21 +26,21 @@ def signals(count, position=1.0):
                          "order_typ": ["call_auction"] * count})
 
 
-def live_rows(clickhouse_reader, account_id):
-    return clickhouse_reader.query(
+def live_rows(norvane_clickhouse_reader, account_id):
+    return norvane_clickhouse_reader.query(
         "SELECT contract, count() FROM factors.t_order_dtl WHERE account_id = {id:String}"
         " AND delete_tag IS NULL GROUP BY contract", parameters={"id": account_id}).result_rows
 
 
-def test_clickhouse_down_between_retire_and_insert(account, outage, clickhouse_reader, recording):
-    trader = Norvane.Norvane(*account.args)
+def test_clickhouse_down_between_retire_and_insert(norvane_account, norvane_outage, norvane_clickhouse_reader, recording):
+    trader = Norvane.Norvane(*norvane_account.args)
     assert trader.fun_update_signal(signals(300, position=1.0))["code"] == 0
     table = signals(300, position=2.0)
     client = trader.client
     with contextlib.ExitStack() as during:  # its end brings the service back
         def take_down_after_the_retire(name, *args):
             if len(trader.client.calls) == 2:
-                during.enter_context(outage("clickhouse"))
+                during.enter_context(norvane_outage("clickhouse"))
 
         trader.client = recording(client, before=take_down_after_the_retire)
         with pytest.raises(OperationalError):
@@ -49,18 +49,18 @@ def test_clickhouse_down_between_retire_and_insert(account, outage, clickhouse_r
     trader.client = client
     repeat = trader.fun_update_signal(table)
     assert repeat["code"] == 0 and repeat["msg"].startswith("输入300, 有效300 ")
-    assert sorted(live_rows(clickhouse_reader, account.id)) == [(f"c{i:03d}", 1) for i in range(300)]
-    retired = clickhouse_reader.command("SELECT count() FROM factors.t_order_dtl WHERE account_id ="
-                                        f" '{account.id}' AND delete_tag = 2")
+    assert sorted(live_rows(norvane_clickhouse_reader, norvane_account.id)) == [(f"c{i:03d}", 1) for i in range(300)]
+    retired = norvane_clickhouse_reader.command("SELECT count() FROM factors.t_order_dtl WHERE account_id ="
+                                        f" '{norvane_account.id}' AND delete_tag = 2")
     assert retired == 300  # the first upload; nothing of the failed insert got in
     positions = {row["contract"]: row["position"] for row in trader.fun_read_signal(DAY, DAY)["data"]}
     assert set(positions.values()) == {2.0} and len(positions) == 300
 
 
-def test_redis_down_fails_in_bounded_time_and_loses_nothing(account, outage, clickhouse_reader):
-    trader = Norvane.Norvane(*account.args)
+def test_redis_down_fails_in_bounded_time_and_loses_nothing(norvane_account, norvane_outage, norvane_clickhouse_reader):
+    trader = Norvane.Norvane(*norvane_account.args)
     table = signals(3)
-    with outage("redis"):
+    with norvane_outage("redis"):
         began = time.monotonic()
         with pytest.raises(redis_library.ConnectionError):
             trader.fun_update_signal(table, use_redis=True)
@@ -68,14 +68,14 @@ def test_redis_down_fails_in_bounded_time_and_loses_nothing(account, outage, cli
         elapsed = time.monotonic() - began
     assert record["code"] == 1 and "ConnectionError" in record["msg"]
     assert elapsed < 2 * REDIS_BOUND
-    assert live_rows(clickhouse_reader, account.id) == []  # the hash failed first: nothing written
+    assert live_rows(norvane_clickhouse_reader, norvane_account.id) == []  # the hash failed first: nothing written
     assert trader.fun_update_signal(table, use_redis=True)["code"] == 0
-    assert sorted(live_rows(clickhouse_reader, account.id)) == [(f"c{i:03d}", 1) for i in range(3)]
+    assert sorted(live_rows(norvane_clickhouse_reader, norvane_account.id)) == [(f"c{i:03d}", 1) for i in range(3)]
 
 
-def test_a_frozen_redis_is_a_time_out_not_a_hang(account, outage):
-    trader = Norvane.Norvane(*account.args)
-    with outage("redis", how="frozen"):
+def test_a_frozen_redis_is_a_time_out_not_a_hang(norvane_account, norvane_outage):
+    trader = Norvane.Norvane(*norvane_account.args)
+    with norvane_outage("redis", how="frozen"):
         began = time.monotonic()
         record = trader.fun_redis_position()
         elapsed = time.monotonic() - began
@@ -85,9 +85,9 @@ def test_a_frozen_redis_is_a_time_out_not_a_hang(account, outage):
 
 
 @pytest.mark.parametrize("how", ["down", "frozen"])
-def test_risk_service_unreachable_is_a_clear_error(stack, outage, velmora, how):
+def test_risk_service_unreachable_is_a_clear_error(norvane_stack, norvane_outage, velmora, how):
     trader = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
-    with outage("risk", how=how):
+    with norvane_outage("risk", how=how):
         began = time.monotonic()
         with pytest.raises(velmora.RiskServiceUnavailable, match="127.0.0.5:10911 unavailable"):
             trader.fun_read_deal()

@@ -8,7 +8,7 @@ from pathlib import Path
 README = Path(__file__).resolve().parent.parent / "README.md"
 
 
-def test_readme_example_passes(stack, tmp_path):
+def test_readme_example_passes(norvane_stack, tmp_path):
     section = README.read_text(encoding="utf-8").split("## Testing your own scripts", 1)[1]
     example = re.search(r"```python\n(.*?)```", section, re.S).group(1)
     (tmp_path / "test_rebalance.py").write_text(example, encoding="utf-8")

@@ -56,10 +56,10 @@ def account(account_object):
 
 
 @pytest.fixture
-def insert(clickhouse_writer):
+def insert(norvane_clickhouse_writer):
     def add(table, columns, *rows):
         values = ", ".join("(" + ", ".join(repr(v) for v in row) + ")" for row in rows)
-        clickhouse_writer.command(f"INSERT INTO {table} ({columns}) VALUES {values}")
+        norvane_clickhouse_writer.command(f"INSERT INTO {table} ({columns}) VALUES {values}")
     return add
 
 

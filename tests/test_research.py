@@ -71,7 +71,7 @@ class TestFactorReaders:
         assert recorder.calls == []
 
     @pytest.mark.parametrize("reader", READERS)
-    def test_a_date_without_a_length_is_a_caught_error(self, stack, reader):
+    def test_a_date_without_a_length_is_a_caught_error(self, norvane_stack, reader):
         assert READERS[reader]("value", 20250826, "20250828") == {
             "code": 1, "msg": "TypeError(\"object of type 'int' has no len()\")"}
 
@@ -80,11 +80,11 @@ class TestFactorReaders:
         ("factors_value_lhjy", set(DEMO["factors"])),
     ])
     @pytest.mark.parametrize("typ", TABLES)
-    def test_each_typ_reads_its_table_over_the_inclusive_range(self, stack, clickhouse_writer, reader, factors, typ):
+    def test_each_typ_reads_its_table_over_the_inclusive_range(self, norvane_stack, norvane_clickhouse_writer, reader, factors, typ):
         answer = READERS[reader](typ, "20250826", "20250828")
         assert list(answer) == ["code", "data"] and answer["code"] == 0
         table = answer["data"]
-        stored = clickhouse_writer.query(f"SELECT * FROM {TABLES[typ]} WHERE date BETWEEN '20250826' AND '20250828'")
+        stored = norvane_clickhouse_writer.query(f"SELECT * FROM {TABLES[typ]} WHERE date BETWEEN '20250826' AND '20250828'")
         assert list(table.columns) == list(stored.column_names)
         assert set(table["date"]) == {"20250826", "20250827", "20250828"}
         assert set(table["factor"]) == factors
@@ -97,7 +97,7 @@ class TestFactorReaders:
         ("20250829", "20250825", set()),
         ("2025082!", "20250826", {"20250825", "20250826"}),  # eight characters compared as text
     ])
-    def test_bounds_are_compared_as_text(self, stack, reader, start, end, dates):
+    def test_bounds_are_compared_as_text(self, norvane_stack, reader, start, end, dates):
         table = READERS[reader]("net", start, end)["data"]
         if dates:
             assert list(table.columns) == ["date", "factor", "net_value"]
@@ -106,24 +106,24 @@ class TestFactorReaders:
             # The server's HTTP interface sends no column names with an empty result.
             assert table.empty
 
-    def test_each_call_opens_its_own_client_with_the_read_account(self, stack, get_client):
+    def test_each_call_opens_its_own_client_with_the_read_account(self, norvane_stack, get_client):
         recorder = get_client()
         Norvane.Norvane.factors_value("net", "20250829", "20250829")
         Norvane.Norvane.__new__(Norvane.Norvane).factors_value_lhjy("value", "20250829", "20250829")
-        expected = [("host", stack.clickhouse_host), ("port", 23875), ("username", READER.user),
+        expected = [("host", norvane_stack.clickhouse_host), ("port", 23875), ("username", READER.user),
                     ("password", READER.password)]
         assert recorder.calls == [expected, expected]
         assert recorder.opened[0] is not recorder.opened[1]
 
     @pytest.mark.parametrize("reader", READERS)
     @pytest.mark.parametrize("failure", [None, RuntimeError("connection reset")])
-    def test_the_client_is_closed_when_the_call_ends(self, stack, get_client, reader, failure):
+    def test_the_client_is_closed_when_the_call_ends(self, norvane_stack, get_client, reader, failure):
         recorder = get_client(query_error=failure)
         answer = READERS[reader]("net", "20250829", "20250829")
         assert answer["code"] == (0 if failure is None else 1)
         assert recorder.closed == recorder.opened and len(recorder.opened) == 1
 
-    def test_repeated_calls_leave_the_open_descriptors_unchanged(self, stack):
+    def test_repeated_calls_leave_the_open_descriptors_unchanged(self, norvane_stack):
         def open_descriptors():
             return len(os.listdir("/proc/self/fd"))
         Norvane.Norvane.factors_value("net", "20250829", "20250829")
@@ -133,7 +133,7 @@ class TestFactorReaders:
         assert open_descriptors() == before
 
     @pytest.mark.parametrize("reader", READERS)
-    def test_the_read_account_refused_with_a_wrong_password(self, stack, get_client, reader):
+    def test_the_read_account_refused_with_a_wrong_password(self, norvane_stack, get_client, reader):
         get_client(password="not-the-password")
         answer = READERS[reader]("value", "20250826", "20250828")
         assert answer["code"] == 1 and list(answer) == ["code", "msg"]
@@ -141,11 +141,11 @@ class TestFactorReaders:
 
 
 @pytest.fixture
-def trade_rows(mysql_writer):
+def trade_rows(norvane_mysql_writer):
     """Inserts rows into a table of the trade database: trade_rows("trade.t", [{...}, ...])."""
     def insert(table, rows):
         columns = list(rows[0])
-        with mysql_writer.cursor() as cursor:
+        with norvane_mysql_writer.cursor() as cursor:
             cursor.executemany(f"INSERT INTO {table} ({', '.join(columns)}) VALUES"
                                f" ({', '.join(['%s'] * len(columns))})", [[row[c] for c in columns] for row in rows])
     return insert
@@ -157,7 +157,7 @@ def returns(day, contract, commodity, assetacc, long, short, fee_long, fee_short
 
 
 @pytest.fixture
-def research_account(stack, register, new_id):
+def research_account(norvane_stack, register, new_id):
     def make():
         account_id = new_id("r")
         register(account_id, "key")
@@ -212,7 +212,7 @@ class TestPostTradeAnalysis:
             ("P3", c1, 208.0, -78.0, 130.0), ("P3", c2, 180.0, 0.0, 180.0), ("P3", c3, 12.0, 4.0, 16.0),
         ])
 
-    def test_seeded_account_with_two_products(self, stack):
+    def test_seeded_account_with_two_products(self, norvane_stack):
         acct = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
         start, end = DEMO["return_days"]
         table = acct.post_trade_analysis(start, end)["data"]
@@ -220,7 +220,7 @@ class TestPostTradeAnalysis:
         per_product = [("i", 1950.0, -106.0, 1844.0), ("m", 294.0, -105.0, 189.0), ("rb", 766.0, 122.0, 888.0)]
         assert pl_rows(table) == sorted((product, *row) for product in DEMO["products"] for row in per_product)
 
-    def test_a_range_without_returns_gives_the_six_columns_and_no_rows(self, stack):
+    def test_a_range_without_returns_gives_the_six_columns_and_no_rows(self, norvane_stack):
         acct = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
         answer = acct.post_trade_analysis("20200101", "20200131", typ="commodity")
         assert answer["code"] == 0 and list(answer["data"].columns) == PL_COLUMNS and answer["data"].empty
@@ -261,14 +261,14 @@ class TestPostTradeAnalysis:
 
 
 class TestTradeDatabase:
-    def test_rows_under_the_statements_column_names(self, stack, mysql_connect):
+    def test_rows_under_the_statements_column_names(self, norvane_stack, mysql_connect):
         recorder = mysql_connect()
         table = Norvane.Norvane.mysql_248(
             "select commodity, multiplier * 2 doubled, sector_CN from trade.commodity_info"
             " where commodity = 'i' order by sector_CN")
         assert list(table.columns) == ["commodity", "doubled", "sector_CN"]
         assert table.values.tolist() == [["i", 200.0, "铁矿石"], ["i", 200.0, "黑色"]]
-        assert recorder.calls == [[("host", stack.mysql_host), ("port", 3306), ("user", "norvane"),
+        assert recorder.calls == [[("host", norvane_stack.mysql_host), ("port", 3306), ("user", "norvane"),
                                    ("password", "mossgrave_5836#"), ("database", "trade"), ("charset", "utf8mb4")]]
         assert not recorder.opened[0].open  # the connection serves one statement
 
@@ -277,7 +277,7 @@ class TestTradeDatabase:
         ("delete from trade.commodity_info", pymysql.err.OperationalError),  # the desk account only reads
         ("do 1", TypeError),  # no result description
     ])
-    def test_errors_reach_the_caller_and_the_connection_is_closed(self, stack, mysql_connect, sql, error):
+    def test_errors_reach_the_caller_and_the_connection_is_closed(self, norvane_stack, mysql_connect, sql, error):
         recorder = mysql_connect()
         with pytest.raises(error):
             Norvane.Norvane.mysql_248(sql)

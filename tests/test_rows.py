@@ -164,7 +164,7 @@ def test_random_tables(seed):
     """SELECT toDate('2025-08-27') AS trading_day, toDate('2025-08-28') AS day,
               toUUID('61f0c404-5cb3-11e7-907b-a6006ad3dba0') AS id, toIPv4('10.0.0.1') AS address""",
 ])
-def test_results_of_the_local_clickhouse(clickhouse_reader, select):
-    client = Rerouted(clickhouse_reader, select)
-    expected = outcome(lambda: pandas_route(clickhouse_reader.query(select)))
+def test_results_of_the_local_clickhouse(norvane_clickhouse_reader, select):
+    client = Rerouted(norvane_clickhouse_reader, select)
+    expected = outcome(lambda: pandas_route(norvane_clickhouse_reader.query(select)))
     assert repr(module_route(client)) == repr(expected)

@@ -35,16 +35,16 @@ def http_call(where, body=b"", params=None, user=WRITER.user, password=WRITER.pa
 
 
 @pytest.fixture
-def scratch_table(clickhouse_writer):
+def scratch_table(norvane_clickhouse_writer):
     name = f"other.gateway_probe_{uuid.uuid4().hex[:8]}"
-    clickhouse_writer.command(f"CREATE TABLE {name} ({ROW_TYPES}) ENGINE = MergeTree ORDER BY tuple()")
+    norvane_clickhouse_writer.command(f"CREATE TABLE {name} ({ROW_TYPES}) ENGINE = MergeTree ORDER BY tuple()")
     yield name
-    clickhouse_writer.command(f"DROP TABLE IF EXISTS {name}")
+    norvane_clickhouse_writer.command(f"DROP TABLE IF EXISTS {name}")
 
 
 @pytest.mark.parametrize("account", [WRITER, READER], ids=lambda a: a.user)
-def test_unmodified_client_starts_up(stack, account):
-    client = clickhouse_client(account, stack)
+def test_unmodified_client_starts_up(norvane_stack, account):
+    client = clickhouse_client(account, norvane_stack)
     version, timezone = client.command("SELECT version(), timezone()")
     assert client.server_version == version and version.split(".")[0].isdigit()
     assert timezone == "Etc/UTC"
@@ -53,8 +53,8 @@ def test_unmodified_client_starts_up(stack, account):
 
 
 @pytest.mark.parametrize("compress", ["lz4", "zstd", "gzip", False])
-def test_native_round_trip_through_insert_and_query(stack, scratch_table, compress):
-    client = clickhouse_client(WRITER, stack, compress=compress)
+def test_native_round_trip_through_insert_and_query(norvane_stack, scratch_table, compress):
+    client = clickhouse_client(WRITER, norvane_stack, compress=compress)
     context = client.create_insert_context(scratch_table, column_names=["d", "t", "n", "f", "s", "i"], data=ROWS)
     context.block_row_count = 1  # one compressed frame per row: the body is a chain of frames
     client.insert(context=context)
@@ -64,19 +64,19 @@ def test_native_round_trip_through_insert_and_query(stack, scratch_table, compre
     client.close()
 
 
-def test_command_insert_and_server_side_parameters(clickhouse_writer, scratch_table):
-    clickhouse_writer.command(f"INSERT INTO {scratch_table} VALUES "
+def test_command_insert_and_server_side_parameters(norvane_clickhouse_writer, scratch_table):
+    norvane_clickhouse_writer.command(f"INSERT INTO {scratch_table} VALUES "
                               "('2025-08-28', '2025-08-28 09:02:12', NULL, 3135, '螺纹钢', 0.0)")
-    rows = clickhouse_writer.query(f"SELECT s, n, i FROM {scratch_table} WHERE d = {{day:Date}}",
+    rows = norvane_clickhouse_writer.query(f"SELECT s, n, i FROM {scratch_table} WHERE d = {{day:Date}}",
                                    parameters={"day": "2025-08-28"}).result_rows
     assert rows == [("螺纹钢", None, 0)]
 
 
-def test_form_encoded_parameters(stack):
+def test_form_encoded_parameters(norvane_stack):
     from clickhouse_connect.driver.httpclient import HttpClient
     if "form_encode_query_params" not in inspect.signature(HttpClient.__init__).parameters:
         pytest.skip("this clickhouse-connect cannot send parameters form-encoded")
-    client = clickhouse_client(WRITER, stack, form_encode_query_params=True)
+    client = clickhouse_client(WRITER, norvane_stack, form_encode_query_params=True)
     assert client.query("SELECT {a:Int32} + 1, {s:String}", parameters={"a": 41, "s": "它's"}).result_rows == [(42, "它's")]
     client.close()
 
@@ -88,28 +88,28 @@ def test_form_encoded_parameters(stack):
     ("SELECT no_such_function(1)", 46, "UNKNOWN_FUNCTION", 404),
     ("SELECT throwIf(1)", 395, "FUNCTION_THROW_IF_VALUE_IS_NON_ZERO", 500),
 ])
-def test_engine_errors_reach_the_client(stack, clickhouse_writer, sql, code, name, status):
+def test_engine_errors_reach_the_client(norvane_stack, norvane_clickhouse_writer, sql, code, name, status):
     with pytest.raises(DatabaseError) as raised:
-        clickhouse_writer.query(sql)
+        norvane_clickhouse_writer.query(sql)
     assert f"Code: {code}. DB::Exception:" in str(raised.value) and f"({name})" in str(raised.value)
-    got_status, headers, body = http_call(stack, sql.encode())
+    got_status, headers, body = http_call(norvane_stack, sql.encode())
     assert (got_status, headers["X-ClickHouse-Exception-Code"]) == (status, str(code))
     assert body.decode().startswith(f"Code: {code}. DB::Exception:")
 
 
 @pytest.mark.parametrize("user, password", [("norvane", "wrong"), ("nobody", WRITER.password)])
-def test_wrong_credentials_refused(stack, user, password):
+def test_wrong_credentials_refused(norvane_stack, user, password):
     with pytest.raises(DatabaseError) as raised:
-        clickhouse_connect.get_client(host=stack.clickhouse_host, port=stack.clickhouse_port,
+        clickhouse_connect.get_client(host=norvane_stack.clickhouse_host, port=norvane_stack.clickhouse_port,
                                       username=user, password=password)
     assert f"Code: 516. DB::Exception: {user}: Authentication failed" in str(raised.value)
-    status, headers, _ = http_call(stack, b"SELECT 1", user=user, password=password)
+    status, headers, _ = http_call(norvane_stack, b"SELECT 1", user=user, password=password)
     assert (status, headers["X-ClickHouse-Exception-Code"]) == (403, "516")
 
 
 @pytest.mark.parametrize("how", ["headers", "url"])
-def test_other_credential_carriers(stack, how):
-    conn = http.client.HTTPConnection(stack.clickhouse_host, stack.clickhouse_port, timeout=10)
+def test_other_credential_carriers(norvane_stack, how):
+    conn = http.client.HTTPConnection(norvane_stack.clickhouse_host, norvane_stack.clickhouse_port, timeout=10)
     if how == "headers":
         conn.request("POST", "/", body=b"SELECT 7", headers={"X-ClickHouse-User": READER.user, "X-ClickHouse-Key": READER.password})
     else:
@@ -123,25 +123,25 @@ def test_other_credential_carriers(stack, how):
     "ALTER TABLE factors.risk_config UPDATE min_amt = 0 WHERE 1",
     "TRUNCATE TABLE factors.risk_config",
 ])
-def test_read_only_account_cannot_write(clickhouse_reader, statement):
+def test_read_only_account_cannot_write(norvane_clickhouse_reader, statement):
     with pytest.raises(DatabaseError, match=r"Code: 164\. DB::Exception: read_factors: .*\(READONLY\)"):
-        clickhouse_reader.command(statement)
+        norvane_clickhouse_reader.command(statement)
 
 
-def test_read_only_account_cannot_insert_native(clickhouse_reader, clickhouse_writer, scratch_table):
+def test_read_only_account_cannot_insert_native(norvane_clickhouse_reader, norvane_clickhouse_writer, scratch_table):
     with pytest.raises(DatabaseError, match=r"Code: 164"):
-        clickhouse_reader.insert(scratch_table, ROWS, column_names=["d", "t", "n", "f", "s", "i"])
-    assert clickhouse_writer.command(f"SELECT count() FROM {scratch_table}") == 0
+        norvane_clickhouse_reader.insert(scratch_table, ROWS, column_names=["d", "t", "n", "f", "s", "i"])
+    assert norvane_clickhouse_writer.command(f"SELECT count() FROM {scratch_table}") == 0
 
 
-def test_update_mutation_is_synchronous_and_spares_later_rows(clickhouse_writer, scratch_table):
-    clickhouse_writer.insert(scratch_table, ROWS, column_names=["d", "t", "n", "f", "s", "i"])
-    clickhouse_writer.command(f"ALTER TABLE {scratch_table} UPDATE s = 'cleared' WHERE i < 100")
-    clickhouse_writer.command(f"INSERT INTO {scratch_table} (d, s, i) VALUES ('2025-08-30', 'later', 1)")
-    rows = clickhouse_writer.query(f"SELECT s FROM {scratch_table} ORDER BY d").result_rows
+def test_update_mutation_is_synchronous_and_spares_later_rows(norvane_clickhouse_writer, scratch_table):
+    norvane_clickhouse_writer.insert(scratch_table, ROWS, column_names=["d", "t", "n", "f", "s", "i"])
+    norvane_clickhouse_writer.command(f"ALTER TABLE {scratch_table} UPDATE s = 'cleared' WHERE i < 100")
+    norvane_clickhouse_writer.command(f"INSERT INTO {scratch_table} (d, s, i) VALUES ('2025-08-30', 'later', 1)")
+    rows = norvane_clickhouse_writer.query(f"SELECT s FROM {scratch_table} ORDER BY d").result_rows
     assert rows == [("cleared",), ("cleared",), ("later",)]
-    clickhouse_writer.command(f"ALTER TABLE {scratch_table} DELETE WHERE s = 'later'")
-    assert clickhouse_writer.command(f"SELECT count() FROM {scratch_table}") == 2
+    norvane_clickhouse_writer.command(f"ALTER TABLE {scratch_table} DELETE WHERE s = 'later'")
+    assert norvane_clickhouse_writer.command(f"SELECT count() FROM {scratch_table}") == 2
 
 
 @pytest.mark.parametrize("params, sql, applied, default", [
@@ -151,14 +151,14 @@ def test_update_mutation_is_synchronous_and_spares_later_rows(clickhouse_writer,
     ({"readonly": "1", "max_result_rows": "7"}, "SELECT getSetting('readonly'), getSetting('max_result_rows')",
      b"1\t7\n", b"0\t0\n"),
 ], ids=["limit", "database", "date_time_input_format", "readonly_applied_last"])
-def test_url_settings_apply_to_one_request_only(stack, params, sql, applied, default):
-    conn = http.client.HTTPConnection(stack.clickhouse_host, stack.clickhouse_port, timeout=10)
-    assert http_call(stack, sql.encode(), params=params, connection=conn)[2] == applied
-    assert http_call(stack, sql.encode(), connection=conn)[2] == default
+def test_url_settings_apply_to_one_request_only(norvane_stack, params, sql, applied, default):
+    conn = http.client.HTTPConnection(norvane_stack.clickhouse_host, norvane_stack.clickhouse_port, timeout=10)
+    assert http_call(norvane_stack, sql.encode(), params=params, connection=conn)[2] == applied
+    assert http_call(norvane_stack, sql.encode(), connection=conn)[2] == default
 
 
-def test_set_and_temporary_tables_last_for_their_session_only(stack):
-    first, other = clickhouse_client(WRITER, stack), clickhouse_client(WRITER, stack)
+def test_set_and_temporary_tables_last_for_their_session_only(norvane_stack):
+    first, other = clickhouse_client(WRITER, norvane_stack), clickhouse_client(WRITER, norvane_stack)
     first.command("SET max_result_rows = 1, result_overflow_mode = 'break'")
     first.command("CREATE TEMPORARY TABLE scratch (a Int8)")
     first.command("INSERT INTO scratch VALUES (1), (2)")
@@ -167,37 +167,37 @@ def test_set_and_temporary_tables_last_for_their_session_only(stack):
     assert len(other.query("SELECT number FROM numbers(3)").result_rows) == 3
     with pytest.raises(DatabaseError, match="UNKNOWN_TABLE"):
         other.command("SELECT count() FROM scratch")
-    assert http_call(stack, b"SELECT count() FROM scratch")[0] == 404
+    assert http_call(norvane_stack, b"SELECT count() FROM scratch")[0] == 404
     first.close()
     other.close()
 
 
-def test_url_settings_apply_to_one_request_of_a_session(stack):
+def test_url_settings_apply_to_one_request_of_a_session(norvane_stack):
     session = {"session_id": f"s-{uuid.uuid4()}"}
     sql = b"SELECT getSetting('max_result_rows'), currentDatabase()"
-    assert http_call(stack, sql, params={**session, "max_result_rows": "7", "database": "factors"})[2] == b"7\tfactors\n"
-    assert http_call(stack, sql, params=session)[2] == b"0\tdefault\n"
+    assert http_call(norvane_stack, sql, params={**session, "max_result_rows": "7", "database": "factors"})[2] == b"7\tfactors\n"
+    assert http_call(norvane_stack, sql, params=session)[2] == b"0\tdefault\n"
 
 
-def test_session_refusals(stack):
-    status, headers, _ = http_call(stack, b"SELECT 1", params={"session_id": f"s-{uuid.uuid4()}",
+def test_session_refusals(norvane_stack):
+    status, headers, _ = http_call(norvane_stack, b"SELECT 1", params={"session_id": f"s-{uuid.uuid4()}",
                                                                 "session_check": "1"})
     assert (status, headers["X-ClickHouse-Exception-Code"]) == (404, "372")
     session = {"session_id": f"s-{uuid.uuid4()}"}
-    assert http_call(stack, b"SELECT 1", params=session)[0] == 200
-    status, headers, _ = http_call(stack, b"SELECT 1", params=session, user=READER.user, password=READER.password)
+    assert http_call(norvane_stack, b"SELECT 1", params=session)[0] == 200
+    status, headers, _ = http_call(norvane_stack, b"SELECT 1", params=session, user=READER.user, password=READER.password)
     assert headers["X-ClickHouse-Exception-Code"] == "373"
 
 
-def test_time_zones_of_columns_reach_the_client(clickhouse_writer):
+def test_time_zones_of_columns_reach_the_client(norvane_clickhouse_writer):
     sql = "SELECT toDateTime('2025-08-29 21:03:16', 'Asia/Shanghai') AS t, toDateTime('2025-08-29 13:03:16') AS u"
     shanghai = datetime.timezone(datetime.timedelta(hours=8))
-    local, utc = clickhouse_writer.query(sql).result_rows[0]
+    local, utc = norvane_clickhouse_writer.query(sql).result_rows[0]
     assert local.tzinfo is not None and local.astimezone(shanghai).replace(tzinfo=None) == \
         datetime.datetime(2025, 8, 29, 21, 3, 16)
     assert utc == datetime.datetime(2025, 8, 29, 13, 3, 16) and local.timestamp() == \
         utc.replace(tzinfo=datetime.timezone.utc).timestamp()
-    frame = clickhouse_writer.query_df(sql)
+    frame = norvane_clickhouse_writer.query_df(sql)
     assert str(frame["t"].dt.tz) == "Asia/Shanghai" and frame["t"].dt.hour.tolist() == [21]
 
 
@@ -207,27 +207,27 @@ def client_reads_exception_tags() -> bool:
     return any("X-ClickHouse-Exception-Tag" in path.read_text(errors="ignore") for path in root.rglob("*.py"))
 
 
-def test_an_error_inside_a_streamed_result_reaches_the_stream_reader(clickhouse_writer):
+def test_an_error_inside_a_streamed_result_reaches_the_stream_reader(norvane_clickhouse_writer):
     sql = "SELECT throwIf(number = 5, 'boom') AS x, number FROM numbers(10) SETTINGS max_block_size = 1"
     # A client older than exception tags only sees the response end early, as with a server.
     expected = StreamFailureError if client_reads_exception_tags() else (StreamFailureError, ProtocolError)
     with pytest.raises(expected) as raised:
-        with clickhouse_writer.query_row_block_stream(sql) as stream:
+        with norvane_clickhouse_writer.query_row_block_stream(sql) as stream:
             for _ in stream:
                 pass
     if client_reads_exception_tags():
         assert "Code: 395" in str(raised.value)
-    assert clickhouse_writer.command("SELECT 1") == 1  # the client and the gateway go on
+    assert norvane_clickhouse_writer.command("SELECT 1") == 1  # the client and the gateway go on
 
 
-def test_a_query_its_client_gave_up_on_stops_holding_the_engine(stack):
-    impatient = clickhouse_client(WRITER, stack, send_receive_timeout=1)
+def test_a_query_its_client_gave_up_on_stops_holding_the_engine(norvane_stack):
+    impatient = clickhouse_client(WRITER, norvane_stack, send_receive_timeout=1)
     slow = ("SELECT sleepEachRow(0.2), number FROM numbers(50)"
             " SETTINGS max_block_size = 1, function_sleep_max_microseconds_per_block = 0")
     with pytest.raises(Exception, match="(?i)timed? ?out"):
         impatient.query(slow)
     gave_up = time.monotonic()
-    other = clickhouse_client(WRITER, stack)
+    other = clickhouse_client(WRITER, norvane_stack)
     assert other.command("SELECT 42") == 42
     # Run to its end, the query would hold the engine about 9 s more.
     assert time.monotonic() - gave_up < 5
@@ -235,30 +235,30 @@ def test_a_query_its_client_gave_up_on_stops_holding_the_engine(stack):
     other.close()
 
 
-def test_compress_parameter_is_refused(stack):
-    status, headers, body = http_call(stack, b"SELECT 1", params={"compress": "1"})
+def test_compress_parameter_is_refused(norvane_stack):
+    status, headers, body = http_call(norvane_stack, b"SELECT 1", params={"compress": "1"})
     assert (status, headers["X-ClickHouse-Exception-Code"]) == (501, "48") and b"compress=1" in body
 
 
-def test_query_parameter_joined_with_body(stack):
-    status, _, body = http_call(stack, b"+ 2", params={"query": "SELECT 1"})
+def test_query_parameter_joined_with_body(norvane_stack):
+    status, _, body = http_call(norvane_stack, b"+ 2", params={"query": "SELECT 1"})
     assert (status, body) == (200, b"3\n")
 
 
-def test_response_headers_and_keep_alive(stack):
-    conn = http.client.HTTPConnection(stack.clickhouse_host, stack.clickhouse_port, timeout=10)
-    status, headers, _ = http_call(stack, b"SELECT 1 FORMAT Native", params={"query_id": "q-42"}, connection=conn)
+def test_response_headers_and_keep_alive(norvane_stack):
+    conn = http.client.HTTPConnection(norvane_stack.clickhouse_host, norvane_stack.clickhouse_port, timeout=10)
+    status, headers, _ = http_call(norvane_stack, b"SELECT 1 FORMAT Native", params={"query_id": "q-42"}, connection=conn)
     assert status == 200 and headers["X-ClickHouse-Query-Id"] == "q-42"
     assert headers["X-ClickHouse-Format"] == "Native" and headers["X-ClickHouse-Timezone"] == "Etc/UTC"
     assert '"read_rows"' in headers["X-ClickHouse-Summary"]
-    status, headers, body = http_call(stack, b"CREATE DATABASE IF NOT EXISTS other", connection=conn)
+    status, headers, body = http_call(norvane_stack, b"CREATE DATABASE IF NOT EXISTS other", connection=conn)
     assert (status, body) == (200, b"") and "X-ClickHouse-Format" not in headers
-    assert http_call(stack, method="GET", connection=conn)[2] == b"Ok.\n"
+    assert http_call(norvane_stack, method="GET", connection=conn)[2] == b"Ok.\n"
     conn.request("GET", "/ping")
     assert conn.getresponse().read() == b"Ok.\n"
 
 
-def test_get_request_is_read_only(stack):
-    status, headers, _ = http_call(stack, method="GET",
+def test_get_request_is_read_only(norvane_stack):
+    status, headers, _ = http_call(norvane_stack, method="GET",
                                    params={"query": "CREATE TABLE other.via_get (a Int8) ENGINE = Memory"})
     assert (status, headers["X-ClickHouse-Exception-Code"]) == (500, "164")

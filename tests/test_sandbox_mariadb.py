@@ -15,19 +15,19 @@ def rows(connection, sql):
         return list(cursor.fetchall())
 
 
-def test_server_runs_on_the_database_host_with_the_stacks_data_directory(stack):
-    connection = mysql_client(MYSQL_READER, stack)
+def test_server_runs_on_the_database_host_with_the_stacks_data_directory(norvane_stack):
+    connection = mysql_client(MYSQL_READER, norvane_stack)
     try:
         [(datadir, bind, port, charset)] = rows(
             connection, "SELECT @@datadir, @@bind_address, @@port, @@character_set_server")
     finally:
         connection.close()
     assert datadir.rstrip("/") == str(state_dir() / "mariadb")
-    assert (bind, port, charset) == (stack.db_host, 3306, "utf8mb4")
+    assert (bind, port, charset) == (norvane_stack.db_host, 3306, "utf8mb4")
 
 
-def test_the_desk_account_reads_the_trade_database_and_writes_nothing(stack):
-    connection = mysql_client(MYSQL_READER, stack)
+def test_the_desk_account_reads_the_trade_database_and_writes_nothing(norvane_stack):
+    connection = mysql_client(MYSQL_READER, norvane_stack)
     try:
         tables = {name for (name,) in rows(connection, "SHOW TABLES")}
         assert tables >= {"daily_return", "daily_return_fz", "commodity_info", "t_assetacc_info"}
@@ -39,9 +39,9 @@ def test_the_desk_account_reads_the_trade_database_and_writes_nothing(stack):
 
 
 @pytest.mark.parametrize("account", [MySQLAccount("norvane", "wrong", True), MySQLAccount("root", "", False)])
-def test_other_credentials_are_refused(stack, account):
+def test_other_credentials_are_refused(norvane_stack, account):
     with pytest.raises(pymysql.err.OperationalError) as refused:
-        mysql_client(account, stack)
+        mysql_client(account, norvane_stack)
     assert refused.value.args[0] == 1045
 
 
@@ -54,14 +54,14 @@ def test_other_credentials_are_refused(stack, account):
     (f"SELECT assetacc_sum, assetacc_save FROM t_assetacc_info WHERE assetacc = '{DEMO['other_account']}'",
      [(DEMO["other_account"], DEMO["other_account"] + "-S")]),
 ])
-def test_seeded_rows(mysql_writer, sql, expected):
-    assert rows(mysql_writer, sql) == expected
+def test_seeded_rows(norvane_mysql_writer, sql, expected):
+    assert rows(norvane_mysql_writer, sql) == expected
 
 
-def test_reseeding_restores_the_same_rows(stack, mysql_writer):
-    rows(mysql_writer, "INSERT INTO commodity_info VALUES ('zz', 'x', 1)")
+def test_reseeding_restores_the_same_rows(norvane_stack, norvane_mysql_writer):
+    rows(norvane_mysql_writer, "INSERT INTO commodity_info VALUES ('zz', 'x', 1)")
     written = sandbox.seed()["mariadb"]
     for table, path in mariadb_seed_files().items():
         expected = len(path.read_text(encoding="utf-8").splitlines()) - 1
         assert written[table] == expected
-        assert rows(mysql_writer, f"SELECT COUNT(*) FROM {table}") == [(expected,)], table
+        assert rows(norvane_mysql_writer, f"SELECT COUNT(*) FROM {table}") == [(expected,)], table

@@ -14,10 +14,10 @@ SERVERS = ["redis-test", "redis-prod", "redis-prod67", "redis-prod65"]
 
 
 @pytest.mark.parametrize("name", SERVERS)
-def test_server_answers_with_its_password_only(stack, name):
-    server = stack.redis_server(name)
+def test_server_answers_with_its_password_only(norvane_stack, name):
+    server = norvane_stack.redis_server(name)
     assert server.password == (REDIS_TEST_PASSWORD if name == "redis-test" else REDIS_PROD_PASSWORD)
-    assert redis_client(name, stack).ping()
+    assert redis_client(name, norvane_stack).ping()
     wrong = REDIS_PROD_PASSWORD if name == "redis-test" else REDIS_TEST_PASSWORD
     # redis-py reports the refusal as AuthenticationError, before 4.2 as ResponseError.
     with pytest.raises((redis.AuthenticationError, redis.ResponseError), match="invalid username-password"):
@@ -25,20 +25,20 @@ def test_server_answers_with_its_password_only(stack, name):
                     retry=Retry(NoBackoff(), 0)).ping()
 
 
-def test_servers_are_separate_instances(stack):
+def test_servers_are_separate_instances(norvane_stack):
     marker = "sandbox:which-server"
     for name in SERVERS:
-        redis_client(name, stack).set(marker, name)
+        redis_client(name, norvane_stack).set(marker, name)
     try:
-        assert [redis_client(name, stack).get(marker) for name in SERVERS] == SERVERS
+        assert [redis_client(name, norvane_stack).get(marker) for name in SERVERS] == SERVERS
     finally:
         for name in SERVERS:
-            redis_client(name, stack).delete(marker)
+            redis_client(name, norvane_stack).delete(marker)
 
 
 @pytest.mark.parametrize("name", ["redis-test", "redis-prod"])
-def test_live_keys_are_seeded_as_python_literals(stack, name):
-    client = redis_client(name, stack)
+def test_live_keys_are_seeded_as_python_literals(norvane_stack, name):
+    client = redis_client(name, norvane_stack)
     account = DEMO["real_account"]
     positions = ast.literal_eval(client.get(account))
     assert positions["rb2510"] == {"long": 3, "short": 0}

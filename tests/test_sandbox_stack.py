@@ -48,7 +48,7 @@ def test_missing_redis_server_is_a_clear_error(monkeypatch):
         sandbox.stack.missing_programs()
 
 
-def test_an_address_in_use_is_one_line_naming_service_and_address(stack, tmp_path):
+def test_an_address_in_use_is_one_line_naming_service_and_address(norvane_stack, tmp_path):
     # Another state directory: the running stack's servers are not this stack's.
     started = cli("start", NORVANE_SANDBOX_DIR=str(tmp_path))
     if started.returncode == 0:  # a stack of its own would hold the addresses for later tests
@@ -56,10 +56,10 @@ def test_an_address_in_use_is_one_line_naming_service_and_address(stack, tmp_pat
     assert started.returncode == 1
     lines = started.stderr.strip().splitlines()
     assert len(lines) == 1 and lines[0].startswith(
-        f"norvane-sandbox start: redis-test: {stack.redis_test_host}:6379 is already in use by a process")
+        f"norvane-sandbox start: redis-test: {norvane_stack.redis_test_host}:6379 is already in use by a process")
 
 
-def test_status_tells_a_paused_service(stack):
+def test_status_tells_a_paused_service(norvane_stack):
     sandbox.stack.pause("risk")
     try:
         status = cli("status")
@@ -78,21 +78,21 @@ def test_reset_refuses_a_directory_it_did_not_write(monkeypatch, tmp_path):
     assert (tmp_path / "notes.txt").exists()
 
 
-def test_cli_start_is_idempotent(stack):
+def test_cli_start_is_idempotent(norvane_stack):
     started = cli("start")
     assert started.returncode == 0 and "stack already running" in started.stdout
     status = cli("status")
     assert status.returncode == 0 and status.stdout.count("answering (pid") == 7
 
 
-def test_data_survives_stop_and_start(stack):
+def test_data_survives_stop_and_start(norvane_stack):
     table, key = f"other.persist_probe_{uuid.uuid4().hex[:8]}", "sandbox:persist-probe"
-    client = clickhouse_client(where=stack)
+    client = clickhouse_client(where=norvane_stack)
     client.command(f"CREATE TABLE {table} (note String) ENGINE = MergeTree ORDER BY tuple()")
     client.command(f"INSERT INTO {table} VALUES ('before restart')")
     client.close()
-    redis_client("redis-prod", stack).set(key, "kept")
-    mysql = mysql_client(where=stack, autocommit=True)
+    redis_client("redis-prod", norvane_stack).set(key, "kept")
+    mysql = mysql_client(where=norvane_stack, autocommit=True)
     with mysql.cursor() as cursor:
         cursor.execute(f"CREATE TABLE trade.{table.split('.')[1]} (note VARCHAR(32))")
         cursor.execute(f"INSERT INTO trade.{table.split('.')[1]} VALUES ('before restart')")
@@ -100,22 +100,22 @@ def test_data_survives_stop_and_start(stack):
     try:
         assert cli("stop").returncode == 0
         assert cli("status").returncode == 3
-        assert not port_open(stack.clickhouse_host, stack.clickhouse_port)
+        assert not port_open(norvane_stack.clickhouse_host, norvane_stack.clickhouse_port)
         restarted = cli("start")
         assert restarted.returncode == 0 and restarted.stdout.count("started") == 7, restarted.stderr
-        client = clickhouse_client(where=stack)
+        client = clickhouse_client(where=norvane_stack)
         assert client.query(f"SELECT note FROM {table}").result_rows == [("before restart",)]
-        assert redis_client("redis-prod", stack).get(key) == "kept"
-        mysql = mysql_client(where=stack)
+        assert redis_client("redis-prod", norvane_stack).get(key) == "kept"
+        mysql = mysql_client(where=norvane_stack)
         with mysql.cursor() as cursor:
             cursor.execute(f"SELECT note FROM trade.{table.split('.')[1]}")
             assert cursor.fetchall() == (("before restart",),)
         mysql.close()
     finally:
         sandbox.start()
-        mysql = mysql_client(where=stack, autocommit=True)
+        mysql = mysql_client(where=norvane_stack, autocommit=True)
         with mysql.cursor() as cursor:
             cursor.execute(f"DROP TABLE IF EXISTS trade.{table.split('.')[1]}")
         mysql.close()
-        clickhouse_client(where=stack).command(f"DROP TABLE IF EXISTS {table}")
-        redis_client("redis-prod", stack).delete(key)
+        clickhouse_client(where=norvane_stack).command(f"DROP TABLE IF EXISTS {table}")
+        redis_client("redis-prod", norvane_stack).delete(key)

@@ -18,33 +18,33 @@ from norvane_sandbox.engine_errors import EngineError
 LARGE = "SELECT number, repeat('x', 1000) AS s FROM numbers(200000) SETTINGS max_block_size = 1000"
 
 
-def reset_mid_result(stack):
+def reset_mid_result(norvane_stack):
     body = LARGE.encode()
     credentials = base64.b64encode(f"{WRITER.user}:{WRITER.password}".encode()).decode()
-    with socket.create_connection((stack.clickhouse_host, stack.clickhouse_port)) as connection:
+    with socket.create_connection((norvane_stack.clickhouse_host, norvane_stack.clickhouse_port)) as connection:
         connection.sendall(f"POST / HTTP/1.1\r\nHost: x\r\nAuthorization: Basic {credentials}\r\n"
                            f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
         assert connection.recv(65536).startswith(b"HTTP/1.1 200")
         connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
 
 
-def leaves_after_first_block(stack):
-    client = clickhouse_client(WRITER, stack)
+def leaves_after_first_block(norvane_stack):
+    client = clickhouse_client(WRITER, norvane_stack)
     with client.query_row_block_stream(LARGE) as stream:
         next(iter(stream))
     client.close()
 
 
-def leaves_an_arrow_stream(stack):
+def leaves_an_arrow_stream(norvane_stack):
     pytest.importorskip("pyarrow")
-    client = clickhouse_client(WRITER, stack)
+    client = clickhouse_client(WRITER, norvane_stack)
     with client.query_arrow_stream(LARGE) as stream:
         next(iter(stream))
     client.close()
 
 
-def times_out_mid_result(stack):
-    client = clickhouse_client(WRITER, stack, send_receive_timeout=1)
+def times_out_mid_result(norvane_stack):
+    client = clickhouse_client(WRITER, norvane_stack, send_receive_timeout=1)
     with pytest.raises(Exception, match="(?i)timed? ?out"):
         client.query("SELECT sleepEachRow(0.2), number FROM numbers(50)"
                      " SETTINGS max_block_size = 1, function_sleep_max_microseconds_per_block = 0")
@@ -53,7 +53,7 @@ def times_out_mid_result(stack):
 
 def asynchronously(leave):
     """`leave(client)` run on clickhouse_connect's aiohttp client (skipped where it has none)."""
-    def run(stack):
+    def run(norvane_stack):
         pytest.importorskip("aiohttp")
         import clickhouse_connect
         from clickhouse_connect.driver import asyncclient
@@ -62,7 +62,7 @@ def asynchronously(leave):
 
         async def main():
             client = await clickhouse_connect.get_async_client(
-                host=stack.clickhouse_host, port=stack.clickhouse_port, username=WRITER.user,
+                host=norvane_stack.clickhouse_host, port=norvane_stack.clickhouse_port, username=WRITER.user,
                 password=WRITER.password)
             try:
                 await leave(client)
@@ -102,9 +102,9 @@ async def asks_for_a_type_native_cannot_carry(client):
     reset_mid_result, leaves_after_first_block, leaves_an_arrow_stream, times_out_mid_result,
     asynchronously(leaves_after_its_first_block), asynchronously(cancels_its_stream),
     asynchronously(asks_for_a_type_native_cannot_carry)], ids=lambda leave: leave.__name__)
-def test_a_client_leaving_a_result_leaves_the_engine_serving(stack, leave):
-    leave(stack)
-    other = clickhouse_client(WRITER, stack)
+def test_a_client_leaving_a_result_leaves_the_engine_serving(norvane_stack, leave):
+    leave(norvane_stack)
+    other = clickhouse_client(WRITER, norvane_stack)
     assert other.command("SELECT 42") == 42
     other.close()
 
@@ -115,11 +115,11 @@ FORMATS = ["Native", "TabSeparated", "TabSeparatedWithNames", "CSV", "CSVWithNam
 
 
 @pytest.mark.parametrize("output_format", FORMATS)
-def test_a_result_of_many_blocks_is_whole_in_every_format(clickhouse_writer, output_format):
+def test_a_result_of_many_blocks_is_whole_in_every_format(norvane_clickhouse_writer, output_format):
     chdb = pytest.importorskip("chdb")
     sql = ("SELECT number, toString(number) AS s FROM system.numbers LIMIT 500"
            f" SETTINGS max_block_size = 50 FORMAT {output_format}")
-    served, own = clickhouse_writer.raw_query(sql), chdb.query(sql, output_format).bytes()
+    served, own = norvane_clickhouse_writer.raw_query(sql), chdb.query(sql, output_format).bytes()
     # The statistics a result carries in these formats hold its own elapsed time.
     if output_format in ("JSON", "JSONCompact"):
         served, own = ({k: v for k, v in json.loads(text).items() if k != "statistics"} for text in (served, own))

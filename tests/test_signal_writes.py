@@ -56,7 +56,7 @@ def desk_day(trader, clock):
     trader.fun_update_sts(True)
 
 
-def stored_state(clickhouse_writer, trader):
+def stored_state(norvane_clickhouse_writer, trader):
     """Every row and hash field the account and its copy account hold, ids replaced by names."""
     ids = {trader.account_id: "<account>", trader.copy_account_id: "<copy>"}
 
@@ -66,7 +66,7 @@ def stored_state(clickhouse_writer, trader):
         return text
 
     def rows(table, where):
-        return sorted(named(clickhouse_writer.raw_query(
+        return sorted(named(norvane_clickhouse_writer.raw_query(
             f"SELECT * FROM {table} WHERE {where} FORMAT TabSeparated").decode()).splitlines())
 
     accounts = ", ".join(f"'{account_id}'" for account_id in ids)
@@ -80,10 +80,10 @@ def stored_state(clickhouse_writer, trader):
     }
 
 
-def test_a_desk_day_stores_exactly_the_recorded_rows_and_fields(account_object, clickhouse_writer, clock):
+def test_a_desk_day_stores_exactly_the_recorded_rows_and_fields(account_object, norvane_clickhouse_writer, clock):
     trader = account_object(copy=True, market_value=750000.5)
     desk_day(trader, clock)
-    state = stored_state(clickhouse_writer, trader)
+    state = stored_state(norvane_clickhouse_writer, trader)
     if os.environ.get("NORVANE_RECORD_WRITES"):
         STORED.parent.mkdir(exist_ok=True)
         STORED.write_text(json.dumps(state, ensure_ascii=False, indent=1) + "\n")
@@ -92,9 +92,9 @@ def test_a_desk_day_stores_exactly_the_recorded_rows_and_fields(account_object, 
 
 # ---- round trips and turns ------------------------------------------------------------------------
 
-def test_an_upload_costs_the_same_round_trips_for_10_and_1000_rows(new_account, recording):
+def test_an_upload_costs_the_same_round_trips_for_10_and_1000_rows(norvane_new_account, recording):
     def revision_calls(rows):
-        trader = Norvane.Norvane(*new_account(copy=True).args)
+        trader = Norvane.Norvane(*norvane_new_account(copy=True).args)
         trader.fun_update_signal(uploader.table("c", rows), use_redis=True)
         calls = []
         for name in ("client", "redis_conn", "copy_redis_conn"):
@@ -111,9 +111,9 @@ def run_uploader(account, prefix, rows, start, *extra):
                              str(start), *extra], stdout=subprocess.PIPE, text=True)
 
 
-def day_of(clickhouse_writer, account_id):
+def day_of(norvane_clickhouse_writer, account_id):
     """The upload day's live rows and hash fields of an account, each as {contract: position}."""
-    rows = clickhouse_writer.query(
+    rows = norvane_clickhouse_writer.query(
         "SELECT contract, position FROM factors.t_order_dtl WHERE account_id = {id:String}"
         " AND trading_day = {day:String} AND delete_tag IS NULL",
         parameters={"id": account_id, "day": uploader.DAY}).result_rows
@@ -129,20 +129,20 @@ def table_of(prefix, rows):
     return {f"{prefix}{i:03d}": float(i) for i in range(rows)}
 
 
-def test_uploads_that_meet_leave_the_day_holding_one_of_them_whole(new_account, clickhouse_writer):
-    account = new_account(copy=True)
+def test_uploads_that_meet_leave_the_day_holding_one_of_them_whole(norvane_new_account, norvane_clickhouse_writer):
+    account = norvane_new_account(copy=True)
     start = time.time() + 3  # both have logged in by then
     jobs = [run_uploader(account, prefix, 50, start) for prefix in ("a", "b")]
     answers = [json.loads(job.communicate(timeout=60)[0].splitlines()[-1]) for job in jobs]
     assert [answer.get("code") for answer in answers] == [0, 0], answers
-    live, fields = day_of(clickhouse_writer, account.id)
+    live, fields = day_of(norvane_clickhouse_writer, account.id)
     assert live == fields and live in (table_of("a", 50), table_of("b", 50))
-    assert day_of(clickhouse_writer, account.copy_id) == (live, fields)
+    assert day_of(norvane_clickhouse_writer, account.copy_id) == (live, fields)
 
 
-def test_an_uploader_killed_mid_upload_holds_the_day_for_at_most_its_turn(new_account, clickhouse_writer,
+def test_an_uploader_killed_mid_upload_holds_the_day_for_at_most_its_turn(norvane_new_account, norvane_clickhouse_writer,
                                                                           recording):
-    account = new_account()
+    account = norvane_new_account()
     job = run_uploader(account, "k", 20, 0, "hold")
     for line in job.stdout:
         if line.strip() == "holding":  # turn taken, hash written, the first statement under way
@@ -156,17 +156,17 @@ def test_an_uploader_killed_mid_upload_holds_the_day_for_at_most_its_turn(new_ac
     began = time.monotonic()
     assert trader.fun_update_signal(uploader.table("s", 5), use_redis=True)["code"] == 0
     assert len(tries) > 1 and tries[-1] - began < 2 + 0.5
-    assert day_of(clickhouse_writer, account.id) == (table_of("s", 5), table_of("s", 5))
+    assert day_of(norvane_clickhouse_writer, account.id) == (table_of("s", 5), table_of("s", 5))
 
 
-def test_an_upload_that_does_not_get_its_turn_raises_and_writes_nothing(new_account, clickhouse_writer,
-                                                                         redis_writer, monkeypatch):
-    account = new_account()
+def test_an_upload_that_does_not_get_its_turn_raises_and_writes_nothing(norvane_new_account, norvane_clickhouse_writer,
+                                                                         norvane_redis_writer, monkeypatch):
+    account = norvane_new_account()
     trader = Norvane.Norvane(*account.args)
     turn = f"norvane:upload:{uploader.DAY}:{account.id}"
-    redis_writer.set(turn, "another job", px=10000)
+    norvane_redis_writer.set(turn, "another job", px=10000)
     monkeypatch.setattr(Norvane, "_upload_wait_seconds", 0.3)
     with pytest.raises(TimeoutError, match=f"account {account.id}, trading day {uploader.DAY}: another upload"):
         trader.fun_update_signal(uploader.table("s", 5), use_redis=True)
-    assert day_of(clickhouse_writer, account.id) == ({}, {})
-    assert redis_writer.get(turn) == "another job" and trader.update_df.empty
+    assert day_of(norvane_clickhouse_writer, account.id) == ({}, {})
+    assert norvane_redis_writer.get(turn) == "another job" and trader.update_df.empty

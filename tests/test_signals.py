@@ -31,10 +31,10 @@ def account(account_object):
 
 
 @pytest.fixture
-def stored(clickhouse_writer):
+def stored(norvane_clickhouse_writer):
     """The signal table's rows of an account, as (contract, position, feature, delete_tag, ...)."""
     def rows(account_id, columns="contract, position, feature, delete_tag"):
-        return sorted(clickhouse_writer.query(
+        return sorted(norvane_clickhouse_writer.query(
             f"select {columns} from factors.t_order_dtl where account_id = '{account_id}'"
         ).result_set, key=repr)
     return rows
@@ -100,7 +100,7 @@ def test_text_position_raises(account):
         account().fun_update_signal(signals(["rb2601"], position=["1"]))
 
 
-def test_the_rows_of_a_day_go_live_retired_and_deleted(account, stored, clickhouse_writer):
+def test_the_rows_of_a_day_go_live_retired_and_deleted(account, stored, norvane_clickhouse_writer):
     trader = account(copy=True)
     copy_id = trader.copy_account_id
     first = trader.fun_update_signal(signals(["k1", "k2", "k3"]), use_redis=True)
@@ -138,7 +138,7 @@ def test_the_rows_of_a_day_go_live_retired_and_deleted(account, stored, clickhou
 
     deleted = trader.fun_delete_signal(DAY, "call_auction", "", ["k1"])
     assert deleted == {"code": 0, "msg": "删除1 " + stamp_of(deleted)}
-    assert clickhouse_writer.query(
+    assert norvane_clickhouse_writer.query(
         "select update_id, update_time from factors.t_order_dtl"
         f" where account_id = '{trader.account_id}' and delete_tag = 1").result_set == \
         [("quant_a", stamp_of(deleted))]
@@ -206,7 +206,7 @@ HOSTILE = ["a'b", "c\\", "x'); DROP TABLE factors.t_order_dtl; --", "/* c */ d",
            "f\n-- g"]
 
 
-def test_hostile_texts_are_stored_as_values_and_never_run(account, stored, clickhouse_writer):
+def test_hostile_texts_are_stored_as_values_and_never_run(account, stored, norvane_clickhouse_writer):
     trader = account(copy=True)
     table = signals(HOSTILE, signal_date=HOSTILE)
     assert trader.fun_update_signal(table, use_redis=True)["code"] == 0
@@ -215,7 +215,7 @@ def test_hostile_texts_are_stored_as_values_and_never_run(account, stored, click
     assert set(hash_of(trader.account_id)) == {f"{trader.account_id}_{h}" for h in HOSTILE}
     assert trader.fun_delete_signal(DAY, "call_auction", "", HOSTILE[:3])["msg"].startswith("删除3 ")
     assert len(stored(trader.copy_account_id)) == len(HOSTILE)
-    assert clickhouse_writer.command("EXISTS TABLE factors.t_order_dtl") == 1
+    assert norvane_clickhouse_writer.command("EXISTS TABLE factors.t_order_dtl") == 1
 
 
 def first_insert_fails():

@@ -16,13 +16,13 @@ PARAMETERS = ("trade_price", "twap", "sum_twap", "twap_time_gap", "cancel_cmd_ti
 
 
 @pytest.fixture
-def params(clickhouse_writer):
+def params(norvane_clickhouse_writer):
     """Rows of the two parameter tables; None is written as NULL."""
     def literal(value):
         return "NULL" if value is None else repr(value)
 
     def add(table, key_columns, values):
-        clickhouse_writer.command(
+        norvane_clickhouse_writer.command(
             f"INSERT INTO strategy.{table} ({', '.join(key_columns + PARAMETERS)}) VALUES"
             f" ({', '.join(literal(v) for v in values)})")
     return types.SimpleNamespace(
@@ -31,7 +31,7 @@ def params(clickhouse_writer):
 
 
 @pytest.fixture
-def desk(stack, register, params, new_id):
+def desk(norvane_stack, register, params, new_id):
     """An account of the test's own with user defaults for both env classes, and one split mode."""
     def make(env="test", register_env=None):
         user, account_id = new_id("u"), new_id()
@@ -84,10 +84,10 @@ class TestEffectiveParameters:
     @pytest.mark.parametrize("change", [
         {"user_id": "nobody"}, {"trade_flag": "F"}, {"env": "prod"},
         {"zip_enddate": "2021-01-01 00:00:00"}])
-    def test_accounts_without_live_matching_rows_get_no_rows(self, desk, clickhouse_writer, change):
+    def test_accounts_without_live_matching_rows_get_no_rows(self, desk, norvane_clickhouse_writer, change):
         d = desk()
         [(column, value)] = change.items()
-        clickhouse_writer.command(f"ALTER TABLE factors.t_account_info UPDATE {column} = '{value}'"
+        norvane_clickhouse_writer.command(f"ALTER TABLE factors.t_account_info UPDATE {column} = '{value}'"
                                   f" WHERE account_id = '{d.id}' SETTINGS mutations_sync = 1")
         assert d.account.fun_search_split_mode("default") == answer([])
 
@@ -169,7 +169,7 @@ class TestSplitModeChange:
         (real_datetime.datetime(2025, 1, 2, 0, 0), 0.25, "2025, 1, 2, 0, 0"),
     ])
     def test_the_record_text_is_the_dicts_own_and_reads_back_equal(
-            self, desk, redis, clickhouse_writer, monkeypatch, moment, hours, ts_text):
+            self, desk, redis, norvane_clickhouse_writer, monkeypatch, moment, hours, ts_text):
         d = desk()
         at(monkeypatch, moment)
         seconds = moment.strftime("%Y-%m-%d %H:%M:%S")
@@ -182,7 +182,7 @@ class TestSplitModeChange:
         current = d.account.fun_search_split_mode("current")["set_mode_info"]
         assert current == {"ts": moment, "effective_hour": hours, "split_mode": d.mode}
         assert type(current["effective_hour"]) is type(hours)
-        assert clickhouse_writer.query(
+        assert norvane_clickhouse_writer.query(
             "SELECT split_mode, ts, effective_hour FROM strategy.param_modify_log"
             f" WHERE account_id = '{d.id}'").result_rows == [(d.mode, seconds, hours)]
 
@@ -223,33 +223,33 @@ class TestSplitModeChange:
         assert d.account.fun_set_split_mode(*args) == {"code": 2, "msg": msg}
         assert [c[0] for c in calls] in ([], ["query"])
 
-    def test_a_silent_redis_after_the_mode_check_writes_nothing(self, desk, clickhouse_writer, monkeypatch):
+    def test_a_silent_redis_after_the_mode_check_writes_nothing(self, desk, norvane_clickhouse_writer, monkeypatch):
         d = desk()
         monkeypatch.setattr(type(d.account.redis_conn), "ping", lambda self: False)
         assert d.account.fun_set_split_mode(d.mode, 2) == {"code": 1, "msg": "redis.ping return False"}
-        assert clickhouse_writer.command(
+        assert norvane_clickhouse_writer.command(
             f"SELECT count() FROM strategy.param_modify_log WHERE account_id = '{d.id}'") == 0
 
-    def test_return_to_the_default_ends_a_running_change_at_once(self, desk, redis, clickhouse_writer):
+    def test_return_to_the_default_ends_a_running_change_at_once(self, desk, redis, norvane_clickhouse_writer):
         d = desk()
         d.account.fun_set_split_mode(d.mode, 5)
         assert d.account.fun_search_split_mode()["set_mode_info"]["split_mode"] == d.mode
         assert d.account.fun_back_to_default_split_mode() == {"code": 0, "msg": "success"}
         assert d.account.fun_search_split_mode() == answer(rows(d.id, "opponent", 1, 10, 30, 10, 20, 1))
         assert redis.hget("split_mode", d.id).endswith("'effective_hour': -1, 'split_mode': 'default'}")
-        logged = clickhouse_writer.query(
+        logged = norvane_clickhouse_writer.query(
             "SELECT split_mode, effective_hour FROM strategy.param_modify_log"
             f" WHERE account_id = '{d.id}'").result_rows
         assert sorted(logged) == [(d.mode, 5.0), ("default", -1.0)]
 
 
 class TestTwapUpload:
-    def stored(self, clickhouse_writer, account_id):
-        return clickhouse_writer.query(
+    def stored(self, norvane_clickhouse_writer, account_id):
+        return norvane_clickhouse_writer.query(
             "SELECT commodity, if_twap, time_gap, volume, update_time FROM factors.TWAP_config"
             f" WHERE account_id = '{account_id}' ORDER BY commodity, time_gap").result_rows
 
-    def test_valid_rows_are_stored_upper_cased_with_one_update_time(self, desk, clickhouse_writer):
+    def test_valid_rows_are_stored_upper_cased_with_one_update_time(self, desk, norvane_clickhouse_writer):
         d = desk()
         given = [
             {"commodity": "ag", "if_twap": 1, "time_gap": 30, "volume": 5, "note": "extra"},
@@ -263,7 +263,7 @@ class TestTwapUpload:
         result = d.account.fun_update_TWAP_info(given)
         assert result["code"] == 0 and result["msg"].startswith("更新7, ")
         stamp = result["msg"][len("更新7, "):]
-        assert self.stored(clickhouse_writer, d.id) == [
+        assert self.stored(norvane_clickhouse_writer, d.id) == [
             ("AG", 1, 0.5, 0.0, stamp), ("AG", 1, 30.0, 5.0, stamp), ("O'K", 0, 0.0, 10.0, stamp)]
 
     def test_statement_text(self, desk, clock, recording):
@@ -293,12 +293,12 @@ class TestTwapUpload:
         assert calls[0][1].endswith(f" values ('AG', 1, 2.5, 5, '{d.id}', '2025-08-29 09:30:00');")
 
     def test_a_row_that_cannot_be_written_stops_the_upload_before_its_first_insert(
-            self, desk, clickhouse_writer):
+            self, desk, norvane_clickhouse_writer):
         d = desk()
         with pytest.raises(UnicodeEncodeError):
             d.account.fun_update_TWAP_info({"commodity": ["cu", "z\ud800"], "if_twap": [1, 1],
                                             "time_gap": [1, 1], "volume": [1, 1]})
-        assert self.stored(clickhouse_writer, d.id) == []
+        assert self.stored(norvane_clickhouse_writer, d.id) == []
 
     @pytest.mark.parametrize("given, msg", [
         ({}, "输入数据缺少 commodity 列输入数据缺少 if_twap 列输入数据缺少 time_gap 列输入数据缺少 volume 列"),
@@ -307,20 +307,20 @@ class TestTwapUpload:
          "输入数据有重复数据, 请修改后重新执行"),
         ({"commodity": [], "if_twap": [], "time_gap": [], "volume": []}, "输入数据为空, 请修改后重新执行"),
     ])
-    def test_rejected_inputs_write_nothing(self, desk, clickhouse_writer, given, msg):
+    def test_rejected_inputs_write_nothing(self, desk, norvane_clickhouse_writer, given, msg):
         d = desk()
         assert d.account.fun_update_TWAP_info(given) == {"code": 2, "msg": msg}
-        assert self.stored(clickhouse_writer, d.id) == []
+        assert self.stored(norvane_clickhouse_writer, d.id) == []
 
-    def test_all_rows_skipped_still_counts_them(self, desk, clickhouse_writer):
+    def test_all_rows_skipped_still_counts_them(self, desk, norvane_clickhouse_writer):
         d = desk()
         result = d.account.fun_update_TWAP_info({"commodity": ["a", "b"], "if_twap": [3, 1],
                                                  "time_gap": [1, -1], "volume": [1, 1]})
         assert result["code"] == 0 and result["msg"].startswith("更新2, ")
-        assert self.stored(clickhouse_writer, d.id) == []
+        assert self.stored(norvane_clickhouse_writer, d.id) == []
 
 
-def test_the_seeded_real_account_runs_its_own_parameters_after_its_change_expired(stack):
+def test_the_seeded_real_account_runs_its_own_parameters_after_its_change_expired(norvane_stack):
     from norvane_sandbox.seed import DEMO
     account = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
     assert account.redis_conn.hget("split_mode", DEMO["real_account"]).startswith(

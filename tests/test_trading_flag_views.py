@@ -6,7 +6,7 @@ import Norvane
 
 
 @pytest.fixture
-def prod_account(stack, register, new_id):
+def prod_account(norvane_stack, register, new_id):
     """A prod account of the test's own with a balance entry; the switch re-inserts its register
     row with the table's env default, which is "prod"."""
     account_id = new_id("8")

@@ -6,7 +6,6 @@ a real network address.
 """
 from __future__ import annotations
 
-import ipaddress
 import os
 from dataclasses import dataclass
 from pathlib import Path
@@ -22,7 +21,6 @@ REDIS_TEST_PASSWORD = "!Tjelmuk@pvo"
 REDIS_PROD_PASSWORD = "71plm@48okn"
 RISK_PASSWORD = "804317"
 
-_LOOPBACK = ipaddress.ip_network("127.0.0.0/8")
 
 
 class SandboxError(RuntimeError):
@@ -64,12 +62,14 @@ MYSQL_ADMIN = MYSQL_ACCOUNTS["sandbox_admin"]
 
 def loopback_host(value: str, variable: str) -> str:
     """Return `value` if it is an IPv4 loopback address, else raise SandboxError."""
+    import ipaddress  # here rather than at load: the pytest plugin loads this module in every session
+
     try:
         address = ipaddress.IPv4Address(value.strip())
     except ValueError:
         raise SandboxError(f"{variable}={value!r} is not an IPv4 address; "
                            f"the local stack only listens on 127.0.0.0/8") from None
-    if address not in _LOOPBACK:
+    if address not in ipaddress.ip_network("127.0.0.0/8"):
         raise SandboxError(f"{variable}={value} is not a loopback address; "
                            f"the local stack only listens on 127.0.0.0/8")
     return str(address)

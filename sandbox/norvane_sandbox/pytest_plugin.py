@@ -1,37 +1,42 @@
 """Pytest fixtures for testing desk scripts against the local stack.
 
-pytest loads this plugin in every suite of an environment where norvane-sandbox is installed
-(entry point `pytest11`); nothing starts until a test asks for one of these fixtures.
+pytest loads this plugin in every session of an environment where norvane-sandbox is installed
+(entry point `pytest11`). Loading it imports the standard library and pytest only: the client
+libraries, the stack's control and the engine are imported by the fixtures that need them, and
+nothing starts until a test asks for one. Every fixture name carries the prefix `norvane_`, so
+none shadows a desk's own `stack` or `account`.
 
-    stack               session: starts the stack (if it is not running) and loads the demo data;
-                        yields the services' addresses (norvane_sandbox.Endpoints). Stops the
-                        stack at the end only if this session started it.
-    account             a fresh account registered for this test alone (its own id, so its own
-                        rows): `Norvane.Norvane(*account.args)` logs in. `new_account()` makes
-                        more, `new_account(copy=True)` one with a linked copy account.
-    clickhouse_writer   clickhouse_connect client of the read-write account
-    clickhouse_reader   clickhouse_connect client of the read-only account
-    redis_writer        redis client of the test environment's Redis (text answers);
-                        norvane_sandbox.clients.redis_client(name) reaches the others
-    mysql_writer        pymysql connection to the trade database as the stack's administrator
-    outage              `with outage("clickhouse"): ...` makes one service unreachable for the
-                        block and brings it back, answering, afterwards, whatever the block did
+    norvane_stack               session: starts the stack (if it is not running) and seeds the demo
+                                data where it is missing; yields the services' addresses
+                                (norvane_sandbox.Endpoints). Sessions side by side (pytest-xdist
+                                workers, two suites) share it; the last one to end stops it if one
+                                of them started it.
+    norvane_account             a fresh account registered for this test alone (its own id, so its
+                                own rows): `Norvane.Norvane(*norvane_account.args)` logs in.
+    norvane_new_account         `norvane_new_account(copy=True, user=..., env=...)` registers more;
+                                `copy=True` links a copy account (`.copy_id`).
+    norvane_clickhouse_writer   clickhouse_connect client of the read-write account
+    norvane_clickhouse_reader   clickhouse_connect client of the read-only account
+    norvane_redis_writer        redis client of the test environment's Redis (text answers);
+                                norvane_sandbox.clients.redis_client(name) reaches the others
+    norvane_mysql_writer        pymysql connection to the trade database as the stack's administrator
+    norvane_outage              `with norvane_outage("clickhouse"): ...` makes one service
+                                unreachable for the block and brings it back, answering, afterwards
 """
 from __future__ import annotations
 
 import contextlib
+import os
 import uuid
 from dataclasses import dataclass
+from pathlib import Path
 
 import pytest
 
-from . import stack as stack_control
-from .clients import clickhouse_client, mysql_client, redis_client
-from .config import MYSQL_ADMIN, READER, WRITER, endpoints
-from .seed import seed
-
 # zip_enddate of an account that is still open.
 OPEN_END = "2500-12-31 00:00:00"
+# zip_begindate of the accounts the fixtures register.
+REGISTERED_FROM = "2020-01-01 00:00:00"
 
 
 @dataclass(frozen=True)
@@ -49,94 +54,174 @@ class DeskAccount:
 
 
 def register_account(client, account: DeskAccount, *, strategy: str = "test", trade_flag: str = "T",
-                     market_value: float = 500000.0) -> None:
-    """Adds `account` to the account register (and links its copy account, if it has one)."""
+                     market_value: float = 500000.0, begin: str = REGISTERED_FROM,
+                     end: str = OPEN_END) -> None:
+    """Adds `account` to the account register, valid from `begin` to `end` (and links its copy
+    account, if it has one). Values go in as bound parameters."""
     client.command(
         "INSERT INTO factors.t_account_info (account_id, account_key, market_value, strategy,"
         " trade_flag, acquire_info_key, user_id, zip_begindate, zip_enddate, env) VALUES"
         " (%(id)s, %(account_key)s, %(market_value)s, %(strategy)s, %(trade_flag)s, %(key)s,"
-        " %(user)s, '2020-01-01 00:00:00', %(end)s, %(env)s)",
+        " %(user)s, %(begin)s, %(end)s, %(env)s)",
         parameters={"id": account.id, "account_key": f"ak-{account.id}", "market_value": market_value,
                     "strategy": strategy, "trade_flag": trade_flag, "key": account.key,
-                    "user": account.user, "end": OPEN_END, "env": account.env})
+                    "user": account.user, "begin": begin, "end": end, "env": account.env})
     if account.copy_id is not None:
-        client.command("INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid)"
-                       " VALUES (%(id)s, %(copy)s, 1)", parameters={"id": account.id, "copy": account.copy_id})
+        link_copy_account(client, account.id, account.copy_id)
+
+
+def link_copy_account(client, account_id: str, copy_id: str, is_valid: int = 1) -> None:
+    """Adds a row to the copy-account link table."""
+    client.command("INSERT INTO factors.t_assetacc_match (account_id, copy_account_id, is_valid)"
+                   " VALUES (%(id)s, %(copy)s, %(valid)s)",
+                   parameters={"id": account_id, "copy": copy_id, "valid": is_valid})
+
+
+# ---- sessions side by side --------------------------------------------------------------------
+
+@contextlib.contextmanager
+def _sessions(state: Path):
+    """The sessions directory of the state directory, held exclusively for the block: one lease
+    file per running session (named by its pid) and `started`, present when a session started the
+    stack."""
+    import fcntl
+
+    directory = state / "sessions"
+    directory.mkdir(parents=True, exist_ok=True)
+    with open(directory / "lock", "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        try:
+            yield directory
+        finally:
+            fcntl.flock(lock, fcntl.LOCK_UN)
+
+
+def _alive(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+def _other_sessions(directory: Path) -> list[Path]:
+    """Leases of running sessions other than this one (those of ended processes are removed)."""
+    others = []
+    for lease in directory.glob("[0-9]*"):
+        if int(lease.name) == os.getpid():
+            continue
+        if _alive(int(lease.name)):
+            others.append(lease)
+        else:
+            lease.unlink(missing_ok=True)
+    return others
 
 
 @pytest.fixture(scope="session")
-def stack():
-    already_running = stack_control.is_running()
-    stack_control.start()
-    seed()
-    yield endpoints()
-    if not already_running:
-        stack_control.stop()
+def norvane_stack():
+    from . import stack as control
+    from .config import endpoints, state_dir
+    from .seed import seed_once
+
+    state = state_dir()
+    lease = None
+    try:
+        with _sessions(state) as directory:
+            if not control.is_running():
+                control.start()
+                (directory / "started").touch()
+            seed_once()
+            lease = directory / str(os.getpid())
+            lease.touch()
+        yield endpoints()
+    finally:
+        # The last session to leave stops a stack that a session started, also after a failure.
+        with _sessions(state) as directory:
+            if lease is not None:
+                lease.unlink(missing_ok=True)
+            if not _other_sessions(directory) and (directory / "started").exists():
+                control.stop()
+                (directory / "started").unlink(missing_ok=True)
 
 
 @pytest.fixture(scope="session")
-def clickhouse_writer(stack):
-    client = clickhouse_client(WRITER, stack)
+def norvane_clickhouse_writer(norvane_stack):
+    from .clients import clickhouse_client
+    from .config import WRITER
+
+    client = clickhouse_client(WRITER, norvane_stack)
     yield client
     client.close()
 
 
 @pytest.fixture(scope="session")
-def clickhouse_reader(stack):
-    client = clickhouse_client(READER, stack)
+def norvane_clickhouse_reader(norvane_stack):
+    from .clients import clickhouse_client
+    from .config import READER
+
+    client = clickhouse_client(READER, norvane_stack)
     yield client
     client.close()
 
 
 @pytest.fixture
-def redis_writer(stack):
-    connection = redis_client("redis-test", stack)
+def norvane_redis_writer(norvane_stack):
+    from .clients import redis_client
+
+    connection = redis_client("redis-test", norvane_stack)
     yield connection
     connection.close()
 
 
 @pytest.fixture(scope="session")
-def mysql_writer(stack):
-    connection = mysql_client(MYSQL_ADMIN, stack, autocommit=True)
+def norvane_mysql_writer(norvane_stack):
+    from .clients import mysql_client
+    from .config import MYSQL_ADMIN
+
+    connection = mysql_client(MYSQL_ADMIN, norvane_stack, autocommit=True)
     yield connection
     connection.close()
 
 
 @pytest.fixture
-def new_account(clickhouse_writer):
-    """new_account(copy=False, user="desk_user", env="test") registers a fresh account."""
+def norvane_new_account(norvane_clickhouse_writer):
+    """norvane_new_account(copy=False, user="desk_user", env="test") registers a fresh account."""
     def make(copy: bool = False, user: str = "desk_user", env: str = "test") -> DeskAccount:
         number = uuid.uuid4().hex[:12]
         account = DeskAccount(f"8{number}", f"key-{number}", user, env,
                               copy_id=f"9{number}" if copy else None)
-        register_account(clickhouse_writer, account)
+        register_account(norvane_clickhouse_writer, account)
         return account
     return make
 
 
 @pytest.fixture
-def account(new_account):
-    return new_account()
+def norvane_account(norvane_new_account):
+    return norvane_new_account()
 
 
 @pytest.fixture
-def outage(stack):
-    """outage(service, how="down"): for the block, "down" stops the service (connections are
-    refused), "frozen" pauses it (connections hang until the client's time-out). Afterwards the
-    service runs and answers again."""
+def norvane_outage(norvane_stack):
+    """norvane_outage(service, how="down"): for the block, "down" stops the service (connections
+    are refused), "frozen" pauses it (connections hang until the client's time-out). Afterwards
+    the service runs and answers again."""
+    from . import stack as control
+
     @contextlib.contextmanager
     def make(service: str, how: str = "down"):
         if how not in ("down", "frozen"):
             raise ValueError(f"how must be 'down' or 'frozen', not {how!r}")
         if how == "down":
-            stack_control.stop([service])
+            control.stop([service])
         else:
-            stack_control.pause(service)
+            control.pause(service)
         try:
             yield
         finally:
             if how == "down":
-                stack_control.start()
+                control.start()
             else:
-                stack_control.resume(service)
+                control.resume(service)
     return make

@@ -4,12 +4,17 @@ plus the live keys in Redis.
 
 The rows live in readable files under sandbox/seed/: one CSV per ClickHouse table
 (named <database>.<table>.csv), one per table of the MariaDB trade database under
-seed/mariadb/ (an empty field is NULL) and redis.json. Seeding empties each seeded
-table and rewrites each seeded Redis key, so running it again gives the same data.
+seed/mariadb/ (an empty field is NULL) and redis.json.
+
+Two ways to load them:
+- `seed()` (the command `norvane-sandbox seed`) replaces the data: it empties each seeded table
+  and rewrites each seeded Redis key, so running it again gives the same data.
+- `seed_once()` (every test session) seeds each service only when it does not hold this version
+  of the data yet, marked in the service itself, and otherwise writes and empties nothing, so
+  sessions side by side never disturb each other's rows.
 """
 from __future__ import annotations
 
-import csv
 import json
 from pathlib import Path
 
@@ -97,6 +102,8 @@ def seed_clickhouse(where: Endpoints | None = None) -> dict[str, int]:
 
 def seed_mariadb(where: Endpoints | None = None) -> dict[str, int]:
     """Replace the rows of every seeded table of the trade database. Returns table -> rows."""
+    import csv
+
     from .mariadb_server import connect
 
     connection = connect(where or endpoints(), autocommit=True)
@@ -117,8 +124,9 @@ def seed_mariadb(where: Endpoints | None = None) -> dict[str, int]:
     return written
 
 
-def seed_redis(where: Endpoints | None = None) -> dict[str, int]:
-    """Rewrite the seeded keys on the test and prod Redis. Returns server -> keys written."""
+def seed_redis(where: Endpoints | None = None, version: str | None = None) -> dict[str, int]:
+    """Rewrite the seeded keys on the test and prod Redis (and mark them with `version`).
+    Returns server -> keys written."""
     from .clients import redis_client
 
     data = redis_seed()
@@ -135,6 +143,8 @@ def seed_redis(where: Endpoints | None = None) -> dict[str, int]:
             for key, fields in data["hashes"].items():
                 pipe.delete(key)
                 pipe.hset(key, mapping=fields)
+            if version is not None:
+                pipe.set(REDIS_VERSION_KEY, version)
             pipe.execute()
         finally:
             connection.close()
@@ -142,8 +152,105 @@ def seed_redis(where: Endpoints | None = None) -> dict[str, int]:
     return written
 
 
-def seed(where: Endpoints | None = None) -> dict[str, dict[str, int]]:
-    """Load the demo data into the running stack (ClickHouse through the gateway, MariaDB, Redis)."""
+# Where each service keeps the version of the demo data it holds.
+VERSION_TABLE = "other.sandbox_seed"          # ClickHouse
+MARIADB_VERSION_TABLE = "trade.sandbox_seed"  # MariaDB
+REDIS_VERSION_KEY = "norvane-sandbox:seed"    # each seeded Redis
+_CREATE_VERSION_TABLE = f"CREATE TABLE IF NOT EXISTS {VERSION_TABLE} (version String) ENGINE = MergeTree ORDER BY tuple()"
+
+
+def seed_version() -> str:
+    """A digest of every seed file: a change to the demo data is a new version."""
+    import hashlib  # here rather than at load: the pytest plugin loads this module in every session
+
+    digest = hashlib.sha256()
+    for path in sorted(SEED_DIR.rglob("*")):
+        if path.is_file():
+            digest.update(path.relative_to(SEED_DIR).as_posix().encode() + b"\0" + path.read_bytes())
+    return digest.hexdigest()[:16]
+
+
+def _clickhouse_version(where: Endpoints) -> str | None:
+    from .clients import clickhouse_client
+
+    client = clickhouse_client(where=where)
+    try:
+        client.command(_CREATE_VERSION_TABLE)
+        rows = client.query(f"SELECT version FROM {VERSION_TABLE}").result_rows
+        return rows[0][0] if len(rows) == 1 else None
+    finally:
+        client.close()
+
+
+def _mark_clickhouse(where: Endpoints, version: str) -> None:
+    from .clients import clickhouse_client
+
+    client = clickhouse_client(where=where)
+    try:
+        client.command(_CREATE_VERSION_TABLE)
+        client.command(f"TRUNCATE TABLE {VERSION_TABLE}")
+        client.command(f"INSERT INTO {VERSION_TABLE} VALUES (%(version)s)", parameters={"version": version})
+    finally:
+        client.close()
+
+
+def _mariadb_version(where: Endpoints, mark: str | None = None) -> str | None:
+    from .mariadb_server import connect
+
+    connection = connect(where, autocommit=True)
+    try:
+        with connection.cursor() as cursor:
+            cursor.execute(f"CREATE TABLE IF NOT EXISTS {MARIADB_VERSION_TABLE} (version VARCHAR(64) NOT NULL)")
+            if mark is not None:
+                cursor.execute(f"DELETE FROM {MARIADB_VERSION_TABLE}")
+                cursor.execute(f"INSERT INTO {MARIADB_VERSION_TABLE} VALUES (%s)", (mark,))
+                return mark
+            cursor.execute(f"SELECT version FROM {MARIADB_VERSION_TABLE}")
+            rows = cursor.fetchall()
+            return rows[0][0] if len(rows) == 1 else None
+    finally:
+        connection.close()
+
+
+def _redis_versions(where: Endpoints) -> list[str | None]:
+    from .clients import redis_client
+
+    versions = []
+    for name in SEEDED_REDIS:
+        connection = redis_client(name, where)
+        try:
+            versions.append(connection.get(REDIS_VERSION_KEY))
+        finally:
+            connection.close()
+    return versions
+
+
+def seed_once(where: Endpoints | None = None) -> list[str]:
+    """Seed each service (ClickHouse, MariaDB, the Redis servers) that does not hold this version
+    of the demo data yet; the others are left as they are. Returns the services seeded now."""
     where = where or endpoints()
-    return {"clickhouse": seed_clickhouse(where), "mariadb": seed_mariadb(where),
-            "redis": seed_redis(where)}
+    version = seed_version()
+    seeded = []
+    if _clickhouse_version(where) != version:
+        seed_clickhouse(where)
+        _mark_clickhouse(where, version)
+        seeded.append("clickhouse")
+    if _mariadb_version(where) != version:
+        seed_mariadb(where)
+        _mariadb_version(where, mark=version)
+        seeded.append("mariadb")
+    if any(found != version for found in _redis_versions(where)):
+        seed_redis(where, version)
+        seeded.append("redis")
+    return seeded
+
+
+def seed(where: Endpoints | None = None) -> dict[str, dict[str, int]]:
+    """Replace the demo data of the running stack (ClickHouse through the gateway, MariaDB, Redis)."""
+    where = where or endpoints()
+    version = seed_version()
+    written = {"clickhouse": seed_clickhouse(where), "mariadb": seed_mariadb(where),
+               "redis": seed_redis(where, version)}
+    _mark_clickhouse(where, version)
+    _mariadb_version(where, mark=version)
+    return written

@@ -321,7 +321,7 @@ def apply_mariadb_schema(where: Endpoints | None = None) -> None:
 
 
 def _looks_like_state_dir(path: Path) -> bool:
-    known = {"clickhouse", mariadb_server.DATA_DIR} | {s.name for s in services()}
+    known = {"clickhouse", "sessions", mariadb_server.DATA_DIR} | {s.name for s in services()}
     return all(entry.name in known or entry.suffix in (".pid", ".log") for entry in path.iterdir())
 
 
