@@ -34,7 +34,7 @@ def test_each_demo_account_has_one_open_row(norvane_clickhouse_writer, account, 
      [(DEMO["withdrawn_copy_account"], 0), (DEMO["copy_account"], 1)]),
     ("SELECT acquire_info_key FROM factors.t_account_info WHERE account_id = '88001234' AND zip_enddate != '2500-12-31 00:00:00'",
      [(DEMO["closed_acquire_info_key"],)]),
-    ("SELECT account_id FROM strategy.param_account_info WHERE startsWith(account_id, '4321') ORDER BY account_id",
+    (f"SELECT account_id FROM strategy.param_account_info WHERE account_id IN {DEMO['split_modes']} ORDER BY account_id",
      [(mode,) for mode in DEMO["split_modes"]]),
     ("SELECT env FROM strategy.param_user_info WHERE user_id = 'demo_user' ORDER BY env", [("prod",), ("test",)]),
     ("SELECT countIf(zip_enddate = '2500-12-31 00:00:00') > 0, countIf(zip_enddate != '2500-12-31 00:00:00')"
