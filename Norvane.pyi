@@ -35,7 +35,7 @@ class Norvane:
         """Does nothing; returns None."""
     def fun_update_signal(self, input_data: Any, use_redis: Any = False,
                           continuous_holding: Any = False, simple: Any = False) -> dict:
-        """Upload a table of target positions for one trading day."""
+        """Upload a table of target positions for one trading day (simple is accepted and ignored)."""
     def fun_delete_signal(self, trading_day: Any = "", order_typ: Any = "", trade_time: Any = "",
                           contract: Any = None) -> dict:
         """Mark the live signals of a day, order type and trade time as deleted."""

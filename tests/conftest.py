@@ -10,29 +10,9 @@ import uuid
 
 import pytest
 
+from doubles import Recording
 from norvane_sandbox.pytest_plugin import (OPEN_END, REGISTERED_FROM, DeskAccount, link_copy_account,
                                            register_account)
-
-
-class Recording:
-    """Stands in for a client or connection: passes every method call on to `target` and notes
-    it in `calls` as (method name, *positional arguments). `before(name, *args)`, when given,
-    runs first and may raise, as a failing service would."""
-
-    def __init__(self, target, calls=None, before=None):
-        self.target, self.calls, self.before = target, [] if calls is None else calls, before
-
-    def __getattr__(self, name):
-        real = getattr(self.target, name)
-        if not callable(real):
-            return real
-
-        def call(*args, **kwargs):
-            self.calls.append((name,) + args)
-            if self.before is not None:
-                self.before(name, *args)
-            return real(*args, **kwargs)
-        return call
 
 
 @pytest.fixture

@@ -6,6 +6,7 @@ import uuid
 import pytest
 
 import Norvane
+from doubles import sql
 from hostile import HostileInt
 from norvane_sandbox.seed import DEMO
 
@@ -88,8 +89,8 @@ class TestTradingFlag:
         [(kind1, read), (kind2, close), (kind3, insert)] = recorded.calls
         assert (kind1, kind2, kind3) == ("query", "command", "command")
         assert read.startswith("select account_id,") and f"account_id = '{acct.account_id}'" in read
-        assert close == ("ALTER TABLE factors.t_account_info UPDATE zip_enddate = '2025-08-29 09:30:00'\n"
-                         f"WHERE account_id = '{acct.account_id}' and zip_enddate = '2500-12-31 00:00:00'")
+        assert sql(close) == ("ALTER TABLE factors.t_account_info UPDATE zip_enddate = '2025-08-29 09:30:00'"
+                              f" WHERE account_id = '{acct.account_id}' and zip_enddate = '2500-12-31 00:00:00'")
         assert insert == (
             'INSERT into factors.t_account_info ("account_id", "account_key", "market_value", "strategy",'
             ' "trade_flag", "acquire_info_key", "user_id", "zip_begindate", "zip_enddate") values '

@@ -4,6 +4,7 @@ import types
 import pytest
 
 import Norvane
+from doubles import LibraryRecorder, statements
 import norvane_sandbox as sandbox
 from norvane_sandbox.seed import DEMO
 
@@ -38,58 +39,28 @@ def test_env_picks_its_redis_and_the_copy_redis_is_always_the_test_one(norvane_s
     assert connection_settings(account.copy_redis_conn) == (host("NORVANE_DB_HOST"), "!Tjelmuk@pvo")
 
 
-class Recorder:
-    """Stands in for the client libraries and writes down every call made to them."""
-
-    def __init__(self, register_count=1, copy_rows=()):
-        self.calls = []
-        self.register_count = register_count
-        self.copy_rows = list(copy_rows)
-
-    def get_client(self, *args, **kwargs):
-        self.calls.append(("get_client", args, kwargs))
-        return self
-
-    def query(self, sql):
-        self.calls.append(("query", sql))
-        rows = [(self.register_count,)] if "t_account_info" in sql else self.copy_rows
-        return types.SimpleNamespace(result_set=rows)
-
-    def Redis(self, *args, **kwargs):
-        self.calls.append(("Redis", args, kwargs))
-        return self
-
-    def ping(self):
-        self.calls.append(("ping",))
-        return True
-
-
 def test_exact_calls_of_the_constructor(monkeypatch, clock):
-    recorder = Recorder(copy_rows=[("C-1",), ("C-2",)])
+    recorder = LibraryRecorder(copy_rows=[("C-1",), ("C-2",)])
     monkeypatch.setattr(Norvane, "clickhouse_connect", recorder)
     monkeypatch.setattr(Norvane, "redis", recorder)
     clock("2025-08-29 09:30:00")
     account = Norvane.Norvane("8800'1", "key\\x", "u1", "prod")
     redis_settings = dict(port=6379, db=0, decode_responses=True, socket_timeout=3.0)
-    assert recorder.calls == [
+    assert statements(recorder.calls) == statements([
         ("get_client", (), dict(host=host("NORVANE_DB_HOST"), port=23875, username="norvane",
                                 password="Wanders_gk_7!")),
         ("Redis", (), dict(host=host("NORVANE_REDIS_PROD_HOST"), password="71plm@48okn", **redis_settings)),
-        ("query", "select count(*) n\n"
-                  "from factors.t_account_info where '2025-08-29 09:30:00' >= zip_begindate"
-                  " and '2025-08-29 09:30:00' < zip_enddate\n"
-                  "and account_id = '8800\\'1' and acquire_info_key = 'key\\\\x'"),
+        ("query", "select count(*) n from factors.t_account_info where '2025-08-29 09:30:00' >= zip_begindate"
+                  " and '2025-08-29 09:30:00' < zip_enddate and account_id = '8800\\'1' and acquire_info_key = 'key\\\\x'"),
         ("ping",),
         ("Redis", (), dict(host=host("NORVANE_DB_HOST"), password="!Tjelmuk@pvo", **redis_settings)),
-        ("query", "select copy_account_id\n"
-                  "from factors.t_assetacc_match\n"
-                  "where account_id = '8800\\'1' and is_valid = 1"),
-    ]
+        ("query", "select copy_account_id from factors.t_assetacc_match where account_id = '8800\\'1' and is_valid = 1"),
+    ])
     assert account.copy_account_id == "C-1"
 
 
 def test_replaced_library_names_are_heard_by_the_next_call(monkeypatch):
-    first, second = Recorder(), Recorder()
+    first, second = LibraryRecorder(), LibraryRecorder()
     monkeypatch.setattr(Norvane, "clickhouse_connect", first)
     monkeypatch.setattr(Norvane, "redis", first)
     account = Norvane.Norvane("a", "k", "u")
@@ -131,7 +102,7 @@ def passwords_in(calls):
 def test_every_password_is_read_from_the_environment_at_each_connection(monkeypatch):
     for variable, value in ROTATED.items():
         monkeypatch.setenv(variable, value)
-    recorder = Recorder()
+    recorder = LibraryRecorder()
     monkeypatch.setattr(Norvane, "clickhouse_connect", recorder)
     monkeypatch.setattr(Norvane, "redis", recorder)
     Norvane.Norvane("88000001", "k", "u", "prod")

@@ -7,6 +7,7 @@ import types
 import pytest
 
 import Norvane
+from doubles import Answering
 import norvane_sandbox as sandbox
 from norvane_sandbox.seed import DEMO
 
@@ -31,18 +32,6 @@ class NoDatabase:
     """A client for paths that must not reach the database."""
     def query(self, statement):
         raise AssertionError(f"queried: {statement}")
-
-
-class Answering:
-    """A client that answers every query with the given rows, or fails with the given error."""
-    def __init__(self, rows=(), columns=(), error=None):
-        self.result = types.SimpleNamespace(result_set=list(rows), column_names=tuple(columns))
-        self.error = error
-
-    def query(self, statement):
-        if self.error:
-            raise self.error
-        return self.result
 
 
 @pytest.fixture

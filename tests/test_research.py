@@ -9,6 +9,7 @@ import pymysql
 import pytest
 
 import Norvane
+from doubles import RecordingConnect
 from norvane_sandbox.config import READER
 from norvane_sandbox.seed import DEMO
 
@@ -17,28 +18,6 @@ BAD_INPUT = {"code": 2, "msg": "必填字段未定义/格式有误, 请修改后
 TABLES = {"value": "other.factor_value_new", "weight": "other.factor_weight_new", "net": "other.factor_net_new"}
 READERS = {"factors_value": Norvane.Norvane.factors_value, "factors_value_lhjy": Norvane.Norvane.factors_value_lhjy}
 PL_COLUMNS = ["assetacc", "product_name", "commodity", "pl_l", "pl_s", "pl"]
-
-
-class RecordingConnect:
-    """Stands in for a library's connect function: remembers each call's keywords (in order),
-    what it opened and which of those were closed, optionally changing a keyword, and passes the
-    call on to the real one. With `query_error`, every query of an opened client raises it."""
-    def __init__(self, real, query_error=None, **override):
-        self.real, self.override, self.query_error = real, override, query_error
-        self.calls, self.opened, self.closed = [], [], []
-
-    def __call__(self, **kwargs):
-        self.calls.append(list(kwargs.items()))
-        opened = self.real(**{**kwargs, **self.override})
-        self.opened.append(opened)
-        close = opened.close
-        opened.close = lambda: self.closed.append(opened) or close()
-        if self.query_error is not None:
-            opened.query = self.fail
-        return opened
-
-    def fail(self, *args, **kwargs):
-        raise self.query_error
 
 
 @pytest.fixture

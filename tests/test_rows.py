@@ -15,17 +15,10 @@ import pandas as pd
 import pytest
 
 import Norvane
+from doubles import Answering
 
 DATES = ["trading_day", "day"]
 D1, D2 = dt.date(2025, 8, 27), dt.date(2025, 8, 28)
-
-
-class Prepared:
-    def __init__(self, rows, columns):
-        self.result = types.SimpleNamespace(result_set=rows, column_names=columns)
-
-    def query(self, statement):
-        return self.result
 
 
 class Rerouted:
@@ -71,7 +64,7 @@ def module_route(client):
 
 
 def assert_same(rows, columns):
-    client = Prepared(rows, columns)
+    client = Answering(rows, columns)
     expected = outcome(lambda: pandas_route(client.result))
     got = module_route(client)
     # repr tells 1 from 1.0 and True from 1, and keeps the key order.

@@ -8,6 +8,7 @@ import pytest
 import redis as redis_library
 
 import Norvane
+from doubles import StoreRecorder, sql, statements
 from hostile import HostileFloat, HostileInt
 from norvane_sandbox.clients import redis_client
 
@@ -249,43 +250,6 @@ def test_a_failed_upload_repeated_through_the_same_object_is_stored(account, sto
     assert [row["contract"] for row in trader.fun_read_signal(DAY, DAY)["data"]] == ["k1", "k2"]
 
 
-class Recorder:
-    """Records every statement and hash operation in the order they are issued."""
-
-    def __init__(self, count=0):
-        self.calls, self.count, self.turns = [], count, {}
-
-    def command(self, statement):
-        self.calls.append(("command", statement))
-
-    def query(self, statement):
-        self.calls.append(("query", statement))
-        return type("Result", (), {"result_set": [(self.count,)], "column_names": ["n"]})()
-
-    def hset(self, day, mapping):
-        self.calls.append(("hset", day, mapping))
-
-    def hkeys(self, day):
-        self.calls.append(("hkeys", day))
-        return ["8100_k9", "8100_k1"]
-
-    def hmget(self, day, fields):
-        self.calls.append(("hmget", day, fields))
-        return [json.dumps({"account_id": field.split("_")[0]}) for field in fields]
-
-    def hdel(self, *args):
-        self.calls.append(("hdel",) + args)
-
-    def set(self, key, token, nx, px):
-        self.calls.append(("set", key, nx, px))
-        self.turns[key] = token
-        return True
-
-    def eval(self, script, numkeys, key, token):
-        self.calls.append(("give back", key))
-        return int(self.turns.pop(key) == token)
-
-
 def recording_account(log, copy=True):
     trader = Norvane.Norvane.__new__(Norvane.Norvane)
     vars(trader).update(login=0, connect_tag=0, account_id="8100", user_id="quant_a",
@@ -299,7 +263,7 @@ def recording_account(log, copy=True):
 def test_statements_and_their_order(clock):
     clock("2099-12-03 09:30:00")
     stamp = "2099-12-03 09:30:00.000000"
-    log = Recorder()
+    log = StoreRecorder()
     trader = recording_account(log)
     table = signals(["k1"], position=[3]).assign(feature=[1])
     assert trader.fun_update_signal(table, use_redis=True) == {"code": 0, "msg": f"输入1, 有效1 {stamp}"}
@@ -320,16 +284,15 @@ def test_statements_and_their_order(clock):
     def turn(account_id):
         return f"norvane:upload:{DAY}:{account_id}"
 
-    assert log.calls == [
+    assert statements(log.calls) == statements([
         ("set", turn("8100"), True, 30000),
         ("hset", DAY, {"8100_k1": record("8100", 21)}),
         ("hset", DAY, {"8100_k1": record("8100", 1)}),
         ("hkeys", DAY),
         ("hmget", DAY, ["8100_k9"]),
         ("hdel", DAY, "8100_k9"),
-        ("command", "ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 , \n"
-                    f"                                update_time = '{stamp}' WHERE trading_day='{DAY}'"
-                    " and account_id == '8100' and delete_tag is null"),
+        ("command", f"ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 , update_time = '{stamp}'"
+                    f" WHERE trading_day='{DAY}' and account_id == '8100' and delete_tag is null"),
         insert("8100"),
         ("set", turn("8200"), True, 30000),
         ("hset", DAY, {"8200_k1": record("8200", 21)}),
@@ -340,16 +303,16 @@ def test_statements_and_their_order(clock):
         insert("8200"),
         ("give back", turn("8200")),
         ("give back", turn("8100")),
-    ]
+    ])
 
 
 def test_continuous_holding_writes_one_pass_and_retires_nothing(clock):
-    log = Recorder()
+    log = StoreRecorder()
     recording_account(log, copy=False).fun_update_signal(signals(["k1"]), use_redis=True,
                                                          continuous_holding=True)
     assert [call[0] for call in log.calls] == ["set", "hset", "command", "give back"]
     assert '"feature": 20' in log.calls[1][2]["8100_k1"] and log.calls[2][1].startswith("INSERT")
-    assert recording_account(Recorder(), copy=False).fun_replicate_save(signals(["k1"]), False) == 0
+    assert recording_account(StoreRecorder(), copy=False).fun_replicate_save(signals(["k1"]), False) == 0
 
 
 @pytest.mark.parametrize("args, kwargs", [
@@ -360,7 +323,7 @@ def test_continuous_holding_writes_one_pass_and_retires_nothing(clock):
     ((DAY, "call_auction", "", "k1"), {}),
 ], ids=["no arguments", "no order type", "tuple of contracts", "no day", "text contract"])
 def test_delete_rejects_missing_day_or_order_type_and_non_list_contracts(args, kwargs):
-    log = Recorder(count=1)
+    log = StoreRecorder(count=1)
     assert recording_account(log).fun_delete_signal(*args, **kwargs) == WRONG_FORMAT
     assert log.calls == []
 
@@ -368,23 +331,20 @@ def test_delete_rejects_missing_day_or_order_type_and_non_list_contracts(args, k
 def test_delete_statements(clock):
     clock("2099-12-03 09:30:00")
     stamp = "2099-12-03 09:30:00.000000"
-    log = Recorder(count=2)
+    log = StoreRecorder(count=2)
     answer = recording_account(log).fun_delete_signal(20991203, "before_close", "N", ["k1", "k'2"])
     assert answer == {"code": 0, "msg": f"删除2 {stamp}"}
     clause = "and contract in ('k1', 'k\\'2')"
-    assert log.calls == [
-        ("query", "select count(*) n\n                            from factors.t_order_dtl \n"
-                  "                            where trading_day='20991203' and trade_time == 'N' \n"
-                  "                            and order_typ == 'before_close' and account_id == '8100'"
-                  f" and delete_tag is null {clause} "),
+    assert statements(log.calls) == statements([
+        ("query", "select count(*) n from factors.t_order_dtl where trading_day='20991203' and trade_time == 'N'"
+                  f" and order_typ == 'before_close' and account_id == '8100' and delete_tag is null {clause}"),
         ("command", "ALTER TABLE factors.t_order_dtl UPDATE update_id = 'quant_a', update_time ="
-                    f" '{stamp}', delete_tag = 1 WHERE trading_day='20991203' \n            and"
-                    " trade_time == 'N' and order_typ == 'before_close' and account_id == '8100'"
-                    f" and delete_tag is null {clause}")]
-    nothing = Recorder(count=0)
+                    f" '{stamp}', delete_tag = 1 WHERE trading_day='20991203' and trade_time == 'N'"
+                    f" and order_typ == 'before_close' and account_id == '8100' and delete_tag is null {clause}")])
+    nothing = StoreRecorder(count=0)
     assert recording_account(nothing).fun_delete_signal(DAY, "before_close")["msg"] == f"删除0 {stamp}"
     assert [call[0] for call in nothing.calls] == ["query"]
-    assert nothing.calls[0][1].endswith("delete_tag is null  ")
+    assert sql(nothing.calls[0][1]).endswith("delete_tag is null")
 
 
 def test_delete_matches_trade_time_exactly(account, stored):
@@ -418,7 +378,7 @@ def test_read_with_a_numeric_day_raises(account):
     lambda a: a.fun_read_signal(DAY, DAY),
 ])
 def test_signal_methods_refuse_an_unusable_object(call):
-    log = Recorder()
+    log = StoreRecorder()
     trader = recording_account(log)
     trader.login = 4003
     assert call(trader) == {"code": 1, "msg": "类初始化失败"}
@@ -536,7 +496,7 @@ def test_a_numeric_trading_day_is_one_text_everywhere(account, stored, day):
     lambda t: t.fun_update_signal(signals(["k\ud800"])),
 ], ids=["delete, order type", "delete, contract", "upload, contract"])
 def test_text_without_a_utf8_form_is_a_unicode_encode_error(call):
-    log = Recorder(count=1)
+    log = StoreRecorder(count=1)
     with pytest.raises(UnicodeEncodeError, match="surrogates not allowed"):
         call(recording_account(log))
     assert log.calls == []

@@ -7,6 +7,7 @@ import uuid
 import pytest
 
 import Norvane
+from doubles import statements
 from hostile import HostileFloat, HostileInt
 
 LABELS = ["拆单方式ID", "报单价格", "是否使用拆单", "总时长（分钟）", "报单时间间隔（秒）",
@@ -193,15 +194,15 @@ class TestSplitModeChange:
         d.account.client = recording(d.account.client, calls)
         d.account.redis_conn = recording(d.account.redis_conn, calls)
         d.account.fun_set_split_mode(d.mode, 2)
-        assert calls == [
-            ("query", "select count(*) as n\nfrom strategy.param_account_info\n"
-                      f"where account_id like '4321%' and account_id = '{d.mode}'"),
+        assert statements(calls) == statements([
+            ("query", "select count(*) as n from strategy.param_account_info"
+                      f" where account_id like '4321%' and account_id = '{d.mode}'"),
             ("ping",),
-            ("command", "INSERT INTO strategy.param_modify_log\n(account_id, split_mode, ts, effective_hour)\n"
-                        f"VALUES\n('{d.id}', '{d.mode}', '2025-08-29 09:30:00', 2)"),
+            ("command", "INSERT INTO strategy.param_modify_log (account_id, split_mode, ts, effective_hour)"
+                        f" VALUES ('{d.id}', '{d.mode}', '2025-08-29 09:30:00', 2)"),
             ("hset", "split_mode", d.id,
              f"{{'ts': datetime.datetime(2025, 8, 29, 9, 30), 'effective_hour': 2, 'split_mode': '{d.mode}'}}"),
-        ]
+        ])
 
     @pytest.mark.parametrize("args, msg", [
         ((), "mode, effective_hour 不能为空"),

@@ -44,5 +44,8 @@ def test_the_stub_lists_exactly_the_methods_of_the_class():
 
 
 @pytest.mark.parametrize("name", sorted(runtime_methods()))
-def test_each_method_has_the_stubs_arguments_defaults_and_kind(name):
-    assert stub_shape(stub_methods()[name]) == runtime_shape(runtime_methods()[name])
+def test_each_method_has_the_stubs_arguments_defaults_kind_and_summary(name):
+    stub, runtime = stub_methods()[name], runtime_methods()[name]
+    assert stub_shape(stub) == runtime_shape(runtime)
+    function = runtime.__func__ if isinstance(runtime, staticmethod) else runtime
+    assert ast.get_docstring(stub) == function.__doc__

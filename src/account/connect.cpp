@@ -1,7 +1,6 @@
 #include "account/account.hpp"
 #include "account/endpoints.hpp"
 #include "common/closing.hpp"
-#include "common/handled.hpp"
 #include "common/output.hpp"
 #include "common/outside.hpp"
 #include "common/record.hpp"
@@ -10,30 +9,18 @@ namespace norvane::account {
 
 using namespace pybind11::literals;
 
+// A failure to open the client is answered by its table entry's handler (Errors::connect_flag).
 py::object fun_clickhouse_connect(py::object self) {
-    return catching(
-        [&] {
-            py::object client = outside::clickhouse_connect()
-                                    .attr("get_client")("host"_a = endpoints::database_host(),
-                                                        "port"_a = endpoints::clickhouse_port,
-                                                        "username"_a = endpoints::clickhouse_user,
-                                                        "password"_a = endpoints::clickhouse_password());
-            // A reconnect closes the client it replaces; a failed reconnect keeps the old one.
-            py::object replaced = py::getattr(self, "client", py::none());
-            self.attr("client") = client;
-            if (!replaced.is_none() && !replaced.is(client)) close_quietly(replaced);
-            self.attr("connect_tag") = py::int_(0);
-            say(record::ok("connect to database"));
-            return py::none();
-        },
-        [&](py::handle error) {
-            // `client` keeps what it had: None on the first call, the old client on a reconnect.
-            self.attr("connect_tag") = py::int_(unusable);
-            say(record::of(unusable, py::str(error_text(error))));
-            return py::none();
-        });
+    py::object client = outside::clickhouse_connect().attr("get_client")(
+        "host"_a = endpoints::database_host(), "port"_a = endpoints::clickhouse_port,
+        "username"_a = endpoints::clickhouse_user, "password"_a = endpoints::clickhouse_password());
+    // A reconnect closes the client it replaces; a failed reconnect keeps the old one.
+    py::object replaced = py::getattr(self, "client", py::none());
+    self.attr("client") = client;
+    if (!replaced.is_none() && !replaced.is(client)) close_quietly(replaced);
+    self.attr("connect_tag") = py::int_(0);
+    say(record::ok("connect to database"));
+    return py::none();
 }
-
-py::object contract_format(py::object) { return py::none(); }
 
 }  // namespace norvane::account

@@ -7,6 +7,8 @@ namespace norvane::account {
 
 py::object unix_to_datetime(py::object unix_timestamp) { return clock::utc_date(unix_timestamp); }
 
+py::object contract_format(py::object) { return py::none(); }
+
 py::object fun_read_info(py::object self, py::object info) {
     // Validity by the server's clock, the upper bound included.
     std::string statement = sql::fill(R"(select name, min_amt

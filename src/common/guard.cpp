@@ -1,6 +1,5 @@
 #include "common/guard.hpp"
 
-#include "common/namespace.hpp"
 #include "common/record.hpp"
 
 namespace norvane {

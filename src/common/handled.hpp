@@ -23,27 +23,14 @@ py::object caught_exception(std::exception_ptr error);
 // password of the deployment masked.
 std::string error_text(py::handle exception);
 
-// Runs `body`; an ordinary error is handed to `on_error` as the exception object, and its answer
-// is returned instead. For a method with a handler of its own (Errors::own).
-template <class Body, class OnError>
-py::object catching(Body&& body, OnError&& on_error) {
-    std::exception_ptr error;
-    try {
-        py::object result = body();
-        return result;
-    } catch (...) {
-        error = std::current_exception();
-    }
-    return on_error(caught_exception(error));
-}
-
 // What becomes of an ordinary error raised by a method's main steps: declared for each method in
 // its method table entry (module/methods.cpp) and applied there.
 enum class Errors {
     raised,          // it reaches the caller as raised
     record,          // {"code": 1, "msg": repr of the error}
     record_in_step,  // {"code": 2, "msg": repr + "line_no: " + the step}: the history readers
-    own,             // the method answers it itself (fun_clickhouse_connect: its flag and a line)
+    connect_flag,    // connect_tag := 4003, {"code": 4003, "msg": repr} printed, None returned:
+                     // fun_clickhouse_connect, whose failure the guard then reports
 };
 
 // Where a method whose argument checks lie outside its handler is. While the number is 0 the
@@ -63,5 +50,9 @@ struct Step {
 // record_in_step) at `step`: the handler's record, or the error thrown on while the method was
 // still checking its arguments or when it is not an ordinary error.
 py::dict handler_answer(Errors errors, std::exception_ptr error, const Step& step);
+
+// The answer of Errors::connect_flag to an error raised opening the ClickHouse client of `self`:
+// `client` keeps what it had (None on the first call, the old client on a reconnect).
+py::object connect_failure(py::handle self, std::exception_ptr error);
 
 }  // namespace norvane

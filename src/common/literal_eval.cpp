@@ -1,6 +1,5 @@
 #include "common/literal_eval.hpp"
 
-#include "common/namespace.hpp"
 #include "common/outside.hpp"
 
 namespace norvane {

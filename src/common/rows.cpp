@@ -12,7 +12,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "common/namespace.hpp"
 #include "common/outside.hpp"
 
 namespace norvane::rows {

@@ -1,12 +1,11 @@
 #include "common/sql.hpp"
 
-#include "common/namespace.hpp"
-#include "common/number.hpp"
-#include "common/text.hpp"
-#include "common/outside.hpp"
-
 #include <cmath>
 #include <stdexcept>
+
+#include "common/number.hpp"
+#include "common/outside.hpp"
+#include "common/text.hpp"
 
 namespace norvane::sql {
 

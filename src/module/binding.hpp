@@ -4,6 +4,13 @@
 // TypeErrors for a missing, unknown or surplus argument), wrapped so that it binds to instances
 // (instance methods) or not at all (static methods). Its docstring carries the signature, so
 // help() and inspect.signature() show the arguments and defaults.
+//
+// Why not pybind11's own cpp_function with py::arg: the class must be a plain Python class (a
+// normal __dict__, bases (object,)), whose functions scripts may rebind, so pybind11's class_ is
+// out; and pybind11's functions answer a wrong call with its own "incompatible function arguments"
+// text and show "(*args, **kwargs)"-like signatures, where scripts and Norvane.pyi (tests/test_stub)
+// expect the interpreter's TypeError texts and the real parameter names and defaults. Binding the
+// arguments here is about 150 lines; everything else (casts, errors, objects) is pybind11.
 #include <pybind11/pybind11.h>
 
 #include <cstddef>
@@ -81,6 +88,11 @@ struct Body<py::object (*)(A...)> {
 // before the body (after taking the call time stamp for Guard::after_call_stamp); the body runs
 // inside the declared handler, from its first step or, for a body that takes a Step, from the
 // step where it sets 1.
+//
+// The four ways `invoke` calls a body are the combinations of the two leading parameters. The
+// call time stamp comes before the guard because the signal upload takes it as its very first
+// action: a refused upload has read the clock too, and its message's stamp is the moment of the
+// call, not of the checks (tests/test_module pins the order).
 template <auto Impl, Guard guarded, Errors errors>
 struct Method {
     using Shape = Body<decltype(Impl)>;
@@ -114,8 +126,14 @@ struct Method {
         auto body = [&] {
             return invoke(stamp, step, arguments, std::make_index_sequence<python_arity>{});
         };
-        if constexpr (errors == Errors::raised || errors == Errors::own) {
+        if constexpr (errors == Errors::raised) {
             return body();
+        } else if constexpr (errors == Errors::connect_flag) {
+            try {
+                return body();
+            } catch (...) {
+                return connect_failure(arguments[0], std::current_exception());
+            }
         } else {
             std::exception_ptr error;
             try {

@@ -23,7 +23,7 @@ void define_methods(py::dict& class_dict) {
         "Open the account's connections, verify it and look up its copy account.");
     table.static_method<account::unix_to_datetime, Guard::none, Errors::raised>(
         "unix_to_datetime", {"unix_timestamp"}, "A Unix time stamp as its UTC date \"%Y-%m-%d\".");
-    table.instance<account::fun_clickhouse_connect, Guard::none, Errors::own>(
+    table.instance<account::fun_clickhouse_connect, Guard::none, Errors::connect_flag>(
         "fun_clickhouse_connect", {}, "Open the ClickHouse client; sets client and connect_tag.");
     table.instance<account::fun_login, Guard::none, Errors::raised>(
         "fun_login", {}, "Verify the account against the account register and ping Redis.");
@@ -38,7 +38,7 @@ void define_methods(py::dict& class_dict) {
         "fun_update_signal",
         {"input_data", {"use_redis", false}, {"continuous_holding", false},
          {"simple", false}},
-        "Upload a table of target positions for one trading day.");
+        "Upload a table of target positions for one trading day (simple is accepted and ignored).");
     table.instance<signals::fun_delete_signal, Guard::first, Errors::raised>(
         "fun_delete_signal",
         {{"trading_day", ""}, {"order_typ", ""}, {"trade_time", ""},

@@ -9,7 +9,6 @@
 #include "common/number.hpp"
 #include "common/outside.hpp"
 #include "common/plain.hpp"
-#include "common/sql.hpp"
 #include "common/text.hpp"
 
 namespace norvane::splitting {
@@ -21,15 +20,12 @@ constexpr std::string_view hours_key = ", 'effective_hour': ";
 constexpr std::string_view mode_key = ", 'split_mode': '";
 constexpr std::string_view closing = "'}";
 
-// Hours as the caller gave them: whole numbers (ints, and integer types that convert losslessly)
-// in digits, anything else as a floating-point number with a point.
+// Hours as the interpreter writes them in the record: an integer (numpy's too) in digits, any
+// other number as the float's repr (with a point).
 std::string hours_text(py::handle hours) {
-    if (PyIndex_Check(hours.ptr())) {
-        PyObject* whole = PyNumber_Index(hours.ptr());
-        if (whole == nullptr) throw py::error_already_set();
-        return sql::literal(py::reinterpret_steal<py::int_>(whole));
-    }
-    return sql::literal(py::float_(py::reinterpret_borrow<py::object>(hours)));
+    std::optional<Number> whole = number(hours);
+    if (whole && whole->kind != Number::floating) return whole->digits;
+    return number_text(py::float_(py::reinterpret_borrow<py::object>(hours)).cast<double>());
 }
 
 // A mode id stands between single quotes as it is, so it can hold neither a quote nor a
@@ -65,10 +61,17 @@ public:
         return true;
     }
 
+    // Moves past decimal digits; how many there were.
+    size_t skip_digits() {
+        size_t start = pos_;
+        while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+        return pos_ - start;
+    }
+
     // Decimal digits without a leading zero (a lone 0 is fine).
     std::string digits() {
         size_t start = pos_;
-        while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+        skip_digits();
         if (pos_ == start || (text_[start] == '0' && pos_ - start > 1)) not_a_record(text_);
         return text_.substr(start, pos_ - start);
     }
@@ -82,14 +85,10 @@ public:
             if (negative && whole == "0") not_a_record(text_);
             return py::int_(py::str(text_.substr(start, pos_ - start)));
         }
-        size_t fraction = pos_;
-        while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-        if (pos_ == fraction) not_a_record(text_);
+        if (skip_digits() == 0) not_a_record(text_);
         if (take("e")) {
             if (!take("-")) take("+");
-            size_t exponent = pos_;
-            while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-            if (pos_ == exponent) not_a_record(text_);
+            if (skip_digits() == 0) not_a_record(text_);
         }
         return py::float_(py::str(text_.substr(start, pos_ - start)));
     }
