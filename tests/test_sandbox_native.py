@@ -12,7 +12,7 @@ from clickhouse_connect.driver.ctypes import RespBuffCls  # noqa: E402
 from clickhouse_connect.driver.query import QueryContext  # noqa: E402
 from clickhouse_connect.driver.transform import NativeTransform  # noqa: E402
 
-from norvane_sandbox.native import BLOCK_INFO, NativeRewriter, UnsupportedNativeType  # noqa: E402
+from norvane_sandbox.gateway.native import BLOCK_INFO, NativeRewriter, UnsupportedNativeType  # noqa: E402
 
 
 class _Chunks:

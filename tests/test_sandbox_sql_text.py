@@ -1,8 +1,8 @@
 """Routing of request SQL: output format, INSERT data boundary, statement count."""
 import pytest
 
-from norvane_sandbox.engine_errors import EngineError
-from norvane_sandbox.sql_text import parse_statement
+from norvane_sandbox.gateway.errors import EngineError
+from norvane_sandbox.gateway.sql_text import parse_statement
 
 
 @pytest.mark.parametrize("query_param, body, kind, output_format", [

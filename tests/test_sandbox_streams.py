@@ -11,9 +11,9 @@ import pytest
 from werkzeug.test import Client
 
 from norvane_sandbox import WRITER
-from norvane_sandbox.clickhouse_gateway import Gateway
+from norvane_sandbox.gateway.http import Gateway
 from norvane_sandbox.clients import clickhouse_client
-from norvane_sandbox.engine_errors import EngineError
+from norvane_sandbox.gateway.errors import EngineError
 
 LARGE = "SELECT number, repeat('x', 1000) AS s FROM numbers(200000) SETTINGS max_block_size = 1000"
 

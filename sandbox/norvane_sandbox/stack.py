@@ -8,10 +8,9 @@ import sys
 import urllib.request
 from dataclasses import dataclass
 from pathlib import Path
-from types import ModuleType
 
 from . import mariadb_server, redis_servers
-from .config import PACKAGE_DIR, WRITER, Endpoints, SandboxError, endpoints, state_dir
+from .config import PACKAGE_DIR, WRITER, Endpoints, RedisServer, SandboxError, endpoints, state_dir
 from .processes import is_stopped, port_open, running_pid, spawn, terminate, wait_until
 
 SCHEMA_FILE = PACKAGE_DIR / "schema" / "clickhouse.sql"
@@ -126,39 +125,57 @@ class GatewayService(PythonService):
 
 
 @dataclass
-class ManagedService(Service):
-    """A server its own module runs: `module.pid/launch/stop(target, state)` and
-    `module.answers(target)`, for the Redis servers and MariaDB."""
-    name: str
-    host: str
-    port: int
-    module: ModuleType
-    target: object
+class RedisService(Service):
+    """One of the four redis-server instances (redis_servers runs it)."""
+    server: RedisServer
+
+    def __post_init__(self) -> None:
+        self.name, self.host, self.port = self.server.name, self.server.host, self.server.port
 
     def pid(self, state: Path) -> int | None:
-        return self.module.pid(self.target, state)
+        return redis_servers.pid(self.server, state)
 
     def launch(self, state: Path) -> None:
-        self.module.launch(self.target, state)
+        redis_servers.launch(self.server, state)
 
     def stop(self, state: Path) -> bool:
-        return self.module.stop(self.target, state)
+        return redis_servers.stop(self.server, state)
 
     def answers(self) -> bool:
-        return self.module.answers(self.target)
+        return redis_servers.answers(self.server)
+
+
+@dataclass
+class MariaDBService(Service):
+    """The MariaDB server of the trade database (mariadb_server runs it)."""
+    where: Endpoints
+
+    def __post_init__(self) -> None:
+        self.name, self.host, self.port = mariadb_server.NAME, self.where.mysql_host, self.where.mysql_port
+
+    def pid(self, state: Path) -> int | None:
+        return mariadb_server.pid(self.where, state)
+
+    def launch(self, state: Path) -> None:
+        mariadb_server.launch(self.where, state)
+
+    def stop(self, state: Path) -> bool:
+        return mariadb_server.stop(self.where, state)
+
+    def answers(self) -> bool:
+        return mariadb_server.answers(self.where)
 
 
 def services(where: Endpoints | None = None) -> list[Service]:
     """Every service, in the order they start."""
     where = where or endpoints()
     return [
-        *(ManagedService(server.name, server.host, server.port, redis_servers, server)
-          for server in where.redis_servers()),
-        GatewayService("clickhouse-gateway", "norvane_sandbox.clickhouse_gateway", where.clickhouse_host,
+        *(RedisService(server) for server in where.redis_servers()),
+        GatewayService("clickhouse-gateway", "norvane_sandbox.gateway", where.clickhouse_host,
                        where.clickhouse_port, "/ping", b"Ok.", data_dir="clickhouse"),
         PythonService("risk-simulator", "norvane_sandbox.risk_simulator", where.risk_host,
                       where.risk_port, "/ping", b'"ok": true'),
-        ManagedService(mariadb_server.NAME, where.mysql_host, where.mysql_port, mariadb_server, where),
+        MariaDBService(where),
     ]
 
 

@@ -1,8 +1,5 @@
-"""ClickHouse HTTP interface in front of the embedded ClickHouse engine (chdb).
-
-Run as `python -m norvane_sandbox.clickhouse_gateway --host H --port P --data DIR`. What it
-supports and refuses is listed in the package's README ("The ClickHouse gateway").
-"""
+"""The HTTP side of the gateway: requests authenticated and read, statements run on the engine,
+answers and errors written as a ClickHouse server writes them."""
 from __future__ import annotations
 
 import hmac
@@ -16,11 +13,11 @@ from typing import Iterator
 
 from werkzeug.wrappers import Request, Response
 
-from .config import CLICKHOUSE_ACCOUNTS, ClickHouseAccount
+from ..config import CLICKHOUSE_ACCOUNTS, ClickHouseAccount
+from ..serving import ResponseAborted, log
 from .engine import Answer, Engine
-from .engine_errors import ENGINE_FAILED, EngineError, authentication_failed
-from .gateway_request import credentials, read_request
-from .serving import ResponseAborted, address_arguments, log, serve
+from .errors import ENGINE_FAILED, EngineError, authentication_failed
+from .request import credentials, read_request
 from .sql_text import parse_statement
 
 _CONTENT_TYPES = {
@@ -151,14 +148,3 @@ def _failure(error: EngineError, query_id: str | None, status: int | None = None
         response.headers["X-ClickHouse-Query-Id"] = query_id
     return response
 
-
-def main(argv: list[str] | None = None) -> None:
-    args = address_arguments(__doc__.splitlines()[0], argv, ("--data", "engine data directory"))
-    engine = Engine(args.data)
-    serve(Gateway(engine), args.host, args.port,
-          f"ClickHouse {engine.version} ({engine.timezone}) over HTTP, data in {args.data},",
-          on_stop=engine.close)
-
-
-if __name__ == "__main__":
-    main()

@@ -10,7 +10,7 @@ import re
 from dataclasses import dataclass
 from typing import Iterator
 
-from .engine_errors import EngineError
+from .errors import EngineError
 
 _TOKEN = re.compile(r"""
     (?P<space>\s+)

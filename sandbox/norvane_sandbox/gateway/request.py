@@ -10,7 +10,7 @@ from dataclasses import dataclass
 from werkzeug.wrappers import Request
 
 from . import engine
-from .engine_errors import EngineError
+from .errors import EngineError
 
 # URL parameters that steer the HTTP exchange rather than the query result.
 TRANSPORT_PARAMS = {

@@ -23,8 +23,8 @@ from typing import Callable, Iterator
 
 from chdb.state import sqlitelike
 
-from .config import ClickHouseAccount
-from .engine_errors import EngineError
+from ..config import ClickHouseAccount
+from .errors import EngineError
 from .native import NativeRewriter, UnsupportedNativeType
 from .sql_text import Statement, without_format
 

@@ -1,0 +1,19 @@
+"""Runs the gateway: python -m norvane_sandbox.gateway --host H --port P --data DIR."""
+from __future__ import annotations
+
+from ..serving import address_arguments, serve
+from .engine import Engine
+from .http import Gateway
+
+
+def main(argv: list[str] | None = None) -> None:
+    args = address_arguments("ClickHouse HTTP interface in front of the embedded ClickHouse engine",
+                             argv, ("--data", "engine data directory"))
+    engine = Engine(args.data)
+    serve(Gateway(engine), args.host, args.port,
+          f"ClickHouse {engine.version} ({engine.timezone}) over HTTP, data in {args.data},",
+          on_stop=engine.close)
+
+
+if __name__ == "__main__":
+    main()
