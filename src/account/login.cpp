@@ -9,6 +9,16 @@ namespace norvane::account {
 
 namespace {
 
+// The account's register rows in force at a moment, for its id and key.
+constexpr const char* registered_count = R"(select count(*) n
+from factors.t_account_info where {valid}
+and account_id = {account_id} and acquire_info_key = {acquire_key})";
+
+// The account's valid links to a copy account.
+constexpr const char* copy_link = R"(select copy_account_id
+from factors.t_assetacc_match
+where account_id = {account_id} and is_valid = 1)";
+
 // Marks the object unusable: every guarded method refuses it from now on.
 void refuse_login(py::handle self) {
     self.attr("login") = py::int_(unusable);
@@ -19,9 +29,7 @@ void refuse_login(py::handle self) {
 
 py::object fun_login(py::object self) {
     std::string currenttime = clock::now_text(clock::seconds);
-    std::string statement = sql::fill(R"(select count(*) n
-from factors.t_account_info where {valid}
-and account_id = {account_id} and acquire_info_key = {acquire_key})",
+    std::string statement = sql::fill(registered_count,
                                       {{"valid", sql::valid_at(sql::text(py::str(currenttime)))},
                                        {"account_id", sql::text(account_id(self, "fun_login"))},
                                        {"acquire_key", sql::text(identity(self, "acquire_key", "fun_login"))}});
@@ -44,9 +52,7 @@ and account_id = {account_id} and acquire_info_key = {acquire_key})",
 }
 
 py::object fun_check_replicate(py::object self) {
-    std::string statement = sql::fill(R"(select copy_account_id
-from factors.t_assetacc_match
-where account_id = {account_id} and is_valid = 1)",
+    std::string statement = sql::fill(copy_link,
                                       {{"account_id", sql::text(account_id(self, "fun_check_replicate"))}});
     py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
     if (py::len(rows) > 0) {

@@ -23,6 +23,21 @@ constexpr std::array<const char*, 9> register_columns = {
 constexpr size_t flag_column = 4;
 constexpr size_t read_columns = 7;
 
+// The account's register rows in force for its id and key: the rows the switch copies.
+constexpr const char* register_rows_in_force = R"(select account_id,
+       account_key,
+       market_value,
+       strategy,
+       trade_flag,
+       acquire_info_key,
+       user_id
+from factors.t_account_info where {valid}
+and account_id = {account_id} and acquire_info_key = {acquire_key})";
+
+// Closes every open row of the account, whatever its key; rows inserted after it stay open.
+constexpr const char* close_open_rows = R"(ALTER TABLE factors.t_account_info UPDATE zip_enddate = {currenttime}
+WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')";
+
 }  // namespace
 
 // Not atomic: between closing the open rows and inserting the new one the account has no open
@@ -37,15 +52,7 @@ py::object fun_update_sts(py::object self, py::object trade_flag) {
     std::string account_literal = sql::text(account);
     py::object client = self.attr("client");
 
-    py::object current = client.attr("query")(sql::fill(R"(select account_id,
-       account_key,
-       market_value,
-       strategy,
-       trade_flag,
-       acquire_info_key,
-       user_id
-from factors.t_account_info where {valid}
-and account_id = {account_id} and acquire_info_key = {acquire_key})",
+    py::object current = client.attr("query")(sql::fill(register_rows_in_force,
                                                         {{"valid", sql::valid_at(now)},
                                                          {"account_id", account_literal},
                                                          {"acquire_key", sql::text(identity(self, "acquire_key", "fun_update_sts"))}}));
@@ -66,9 +73,7 @@ and account_id = {account_id} and acquire_info_key = {acquire_key})",
         rows.push_back(sql::list(values));
     }
 
-    // Closes every open row of the account, whatever its key; rows inserted below stay open.
-    client.attr("command")(sql::fill(R"(ALTER TABLE factors.t_account_info UPDATE zip_enddate = {currenttime}
-WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')",
+    client.attr("command")(sql::fill(close_open_rows,
                                      {{"currenttime", now}, {"account_id", account_literal}}));
     if (!rows.empty()) {
         client.attr("command")(sql::insert("factors.t_account_info", sql::column_list(register_columns), rows));

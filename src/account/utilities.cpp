@@ -9,11 +9,14 @@ py::object unix_to_datetime(py::object unix_timestamp) { return clock::utc_date(
 
 py::object contract_format(py::object) { return py::none(); }
 
+// The limits of one category of the risk configuration in force by the server clock.
+constexpr const char* risk_limits = R"(select name, min_amt
+from factors.risk_config
+where {valid} and is_valid = 1 and category = {info})";
+
 py::object fun_read_info(py::object self, py::object info) {
     // Validity by the server's clock, the upper bound included.
-    std::string statement = sql::fill(R"(select name, min_amt
-from factors.risk_config
-where {valid} and is_valid = 1 and category = {info})",
+    std::string statement = sql::fill(risk_limits,
                                       {{"valid", sql::valid_at_server_now}, {"info", sql::text(info)}});
     py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
     // Row by row in the order returned: of two rows with the same name the later one wins.

@@ -16,6 +16,11 @@ py::object warning_entry(py::handle redis, const char* hash, py::handle account_
 
 }  // namespace
 
+// The account's capital (market value) in its register rows in force and trading, by the server clock.
+constexpr const char* capital_in_force = R"(SELECT account_id, market_value
+FROM factors.t_account_info
+WHERE {valid} and trade_flag = 'T' and account_id = {account_id})";
+
 py::object fun_last_trade(py::object self) {
     py::object redis = self.attr("redis_conn");
     if (auto silent = silent_redis(redis)) return *silent;
@@ -28,9 +33,7 @@ py::object fun_margin_used(py::object self) {
     py::str account = account::account_id(self, "fun_margin_used");
     py::object entry = literal_value(warning_entry(redis, "balance_warning", account));
     // The register's validity test uses the server clock and includes the end of the row.
-    std::string statement = sql::fill(R"(SELECT account_id, market_value
-FROM factors.t_account_info
-WHERE {valid} and trade_flag = 'T' and account_id = {account_id})",
+    std::string statement = sql::fill(capital_in_force,
                                       {{"valid", sql::valid_at_server_now},
                                        {"account_id", sql::text(account)}});
     py::object rows = self.attr("client").attr("query")(statement).attr("result_set");

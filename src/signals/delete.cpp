@@ -12,11 +12,24 @@ namespace norvane::signals {
 
 namespace {
 
+// The contract clause of the statements.
+constexpr const char* contract_filter = R"(and contract in ({contracts}))";
+
 // Narrows the statements to the listed contracts; no list means every contract.
 std::string contract_clause(py::handle contracts) {
     if (py::len(contracts) == 0) return "";
-    return sql::fill(R"(and contract in ({contracts}))", {{"contracts", sql::list(contracts)}});
+    return sql::fill(contract_filter, {{"contracts", sql::list(contracts)}});
 }
+
+// How many live rows of the account the deletion matches.
+constexpr const char* live_rows_count = R"(select count(*) n
+                            from factors.t_order_dtl 
+                            where trading_day={trading_day} and trade_time == {trade_time} 
+                            and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause} )";
+
+// The matched live rows marked deleted, with who deleted them and when.
+constexpr const char* mark_rows_deleted = R"(ALTER TABLE factors.t_order_dtl UPDATE update_id = {user_id}, update_time = {stamp}, delete_tag = 1 WHERE trading_day={trading_day} 
+            and trade_time == {trade_time} and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause})";
 
 }  // namespace
 
@@ -37,13 +50,9 @@ py::object fun_delete_signal(py::object self, py::object trading_day, py::object
         {"stamp", sql::text(py::str(stamp))},
         {"contract_clause", contract_clause(contract)}};
     // Both statements are built before the first is sent.
-    py::str count_query(sql::fill(R"(select count(*) n
-                            from factors.t_order_dtl 
-                            where trading_day={trading_day} and trade_time == {trade_time} 
-                            and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause} )",
+    py::str count_query(sql::fill(live_rows_count,
                                   values));
-    py::str mark_deleted(sql::fill(R"(ALTER TABLE factors.t_order_dtl UPDATE update_id = {user_id}, update_time = {stamp}, delete_tag = 1 WHERE trading_day={trading_day} 
-            and trade_time == {trade_time} and order_typ == {order_typ} and account_id == {account_id} and delete_tag is null {contract_clause})",
+    py::str mark_deleted(sql::fill(mark_rows_deleted,
                                    values));
 
     py::object client = self.attr("client");

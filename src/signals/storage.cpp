@@ -111,6 +111,13 @@ py::object normalised_value(col::Index column, py::handle value, const plain::Wh
     }
 }
 
+// The day's live rows of the account retired, update_time set to the retiring upload's stamp.
+constexpr const char* retire_upload_form = R"(ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 , 
+                                update_time = {stamp} WHERE trading_day={trading_day} and account_id == {account_id} and delete_tag is null)";
+
+// The copy account's live rows of the day retired, update_time left as it was.
+constexpr const char* retire_copy_form = R"(ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 WHERE trading_day={trading_day} and account_id == {account_id} and delete_tag is null)";
+
 }  // namespace
 
 void SignalRows::append(const std::array<py::object, signal_columns.size()>& row) {
@@ -192,13 +199,12 @@ SignalWrites build_signal_writes(const SignalRows& rows, const py::str& owner, p
 
     if (!continuous_holding) {
         if (form == RetireForm::upload) {
-            writes.retire = py::str(sql::fill(R"(ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 , 
-                                update_time = {stamp} WHERE trading_day={trading_day} and account_id == {account_id} and delete_tag is null)",
+            writes.retire = py::str(sql::fill(retire_upload_form,
                                               {{"stamp", sql::text(py::str(stamp))},
                                                {"trading_day", sql::text(writes.day)},
                                                {"account_id", sql::text(owner)}}));
         } else {
-            writes.retire = py::str(sql::fill(R"(ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 WHERE trading_day={trading_day} and account_id == {account_id} and delete_tag is null)",
+            writes.retire = py::str(sql::fill(retire_copy_form,
                                               {{"trading_day", sql::text(writes.day)},
                                                {"account_id", sql::text(owner)}}));
         }

@@ -23,11 +23,14 @@ constexpr const char* log_change = R"(INSERT INTO strategy.param_modify_log
 VALUES
 ({account_id}, {mode}, {ts}, {effective_hour}))";
 
+// How many split modes have the id.
+constexpr const char* mode_count = R"(select count(*) as n
+from strategy.param_account_info
+where account_id like '4321%' and account_id = {mode})";
+
 // The mode ids are exactly the ids of strategy.param_account_info that begin with "4321".
 bool is_split_mode(py::handle self, const py::str& mode) {
-    std::string statement = sql::fill(R"(select count(*) as n
-from strategy.param_account_info
-where account_id like '4321%' and account_id = {mode})",
+    std::string statement = sql::fill(mode_count,
                                       {{"mode", sql::text(mode)}});
     py::object result = self.attr("client").attr("query")(statement);
     py::object n = py::list(result.attr("column_names")).attr("index")("n");
