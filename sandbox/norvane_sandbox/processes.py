@@ -113,15 +113,18 @@ def log_tail(log_file: Path, lines: int = 15) -> str:
 
 def wait_until(ready: Callable[[], bool], alive: Callable[[], bool], what: str,
                log_file: Path, timeout: float = 60.0) -> None:
-    """Poll `ready` until it holds; fail early with the log tail if the process dies."""
-    deadline = time.monotonic() + timeout
+    """Poll `ready` until it holds; fail early with the log tail if the process dies. A daemon
+    writes its pid file a moment after its launcher returns, so for the first seconds a missing
+    process may still be on its way."""
+    began = time.monotonic()
+    deadline = began + timeout
     while True:
         try:
             if ready():
                 return
         except Exception:  # noqa: BLE001 - any failure just means "not ready yet"
             pass
-        if not alive():
+        if not alive() and time.monotonic() - began > 2.0:
             raise SandboxError(f"{what} exited during start-up; last lines of {log_file}:\n"
                                f"{log_tail(log_file)}")
         if time.monotonic() > deadline:
