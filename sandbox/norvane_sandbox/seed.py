@@ -195,6 +195,7 @@ def _mark_clickhouse(where: Endpoints, version: str) -> None:
 
 
 def _mariadb_version(where: Endpoints, mark: str | None = None) -> str | None:
+    """The version the trade database holds; with `mark`, it is set to `mark` first."""
     from .mariadb_server import connect
 
     connection = connect(where, autocommit=True)
@@ -204,7 +205,6 @@ def _mariadb_version(where: Endpoints, mark: str | None = None) -> str | None:
             if mark is not None:
                 cursor.execute(f"DELETE FROM {MARIADB_VERSION_TABLE}")
                 cursor.execute(f"INSERT INTO {MARIADB_VERSION_TABLE} VALUES (%s)", (mark,))
-                return mark
             cursor.execute(f"SELECT version FROM {MARIADB_VERSION_TABLE}")
             rows = cursor.fetchall()
             return rows[0][0] if len(rows) == 1 else None

@@ -1,5 +1,7 @@
 #include "common/number.hpp"
 
+#include <cmath>
+
 #include "common/text.hpp"
 
 namespace norvane {
@@ -69,6 +71,14 @@ std::optional<Number> number(py::handle value) {
         }
         default: return std::nullopt;
     }
+}
+
+std::optional<std::string> whole_digits(const Number& number) {
+    if (number.kind == Number::integer) return number.digits;
+    bool whole = number.kind == Number::floating && std::isfinite(number.value) &&
+                 number.value == std::floor(number.value) && std::fabs(number.value) < 1e15;
+    if (whole) return std::to_string(static_cast<long long>(number.value));
+    return std::nullopt;
 }
 
 py::object exact_number(py::handle value) {

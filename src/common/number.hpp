@@ -23,6 +23,10 @@ std::optional<Number> number(py::handle value);
 // The shortest text that reads back as the same double (the interpreter's float repr).
 std::string number_text(double value);
 
+// The digits of a number that is whole: an integer (not a truth value), or a finite float without
+// a fraction below 1e15 (20991203.0 is "20991203"); nothing for any other number.
+std::optional<std::string> whole_digits(const Number& number);
+
 // The value as a plain bool, int or float when it is a number (see `number`), else the value.
 py::object exact_number(py::handle value);
 

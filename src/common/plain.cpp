@@ -74,14 +74,18 @@ std::string shown(py::handle value) {
     return text.size() > 60 ? text.substr(0, 57) + "..." : text;
 }
 
-std::optional<py::str> text(py::handle value, const Where& where) {
+std::optional<py::str> characters(py::handle value) {
     if (!PyUnicode_Check(value.ptr())) return std::nullopt;
-    py::str plain_text = PyUnicode_CheckExact(value.ptr())
-                             ? py::reinterpret_borrow<py::str>(value)
-                             : py::reinterpret_steal<py::str>(PyUnicode_FromObject(value.ptr()));
-    if (!plain_text) throw py::error_already_set();
-    encodable(plain_text, where);
-    return plain_text;
+    if (PyUnicode_CheckExact(value.ptr())) return py::reinterpret_borrow<py::str>(value);
+    PyObject* copy = PyUnicode_FromObject(value.ptr());
+    if (copy == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(copy);
+}
+
+std::optional<py::str> text(py::handle value, const Where& where) {
+    std::optional<py::str> found = characters(value);
+    if (found) encodable(*found, where);
+    return found;
 }
 
 py::str required_text(py::handle value, const Where& where, bool non_empty) {
@@ -91,13 +95,17 @@ py::str required_text(py::handle value, const Where& where, bool non_empty) {
     return *found;
 }
 
-py::str identity(py::handle value, const Where& where) {
-    if (std::optional<py::str> found = text(value, where)) return *found;
+std::optional<py::str> identity_text(py::handle value, const Where& where) {
+    if (std::optional<py::str> found = text(value, where)) return found;
     std::optional<Number> numeric = number(value);
-    if (!numeric || numeric->kind != Number::integer) {
-        refuse(PyExc_TypeError, where, "must be text (or a whole number), not " + shown(value));
-    }
-    return py::str(numeric->digits);
+    if (numeric && numeric->kind == Number::integer) return py::str(numeric->digits);
+    return std::nullopt;
+}
+
+py::str identity(py::handle value, const Where& where) {
+    std::optional<py::str> found = identity_text(value, where);
+    if (!found) refuse(PyExc_TypeError, where, "must be text (or a whole number), not " + shown(value));
+    return *found;
 }
 
 bool missing(py::handle value) {
@@ -141,6 +149,14 @@ std::optional<py::object> real(py::handle value, const Where& where) {
     return py::object(py::float_(floating));
 }
 
+py::object required_real(py::handle value, const Where& where, bool missing_too) {
+    std::optional<py::object> number = real(value, where);
+    if (!number || (missing_too && missing(*number))) {
+        refuse(PyExc_TypeError, where, "must be a number, not " + shown(value));
+    }
+    return *number;
+}
+
 bool compares(py::handle value, int operation, long number) {
     if (value.is_none()) return false;
     int result = PyObject_RichCompareBool(value.ptr(), py::int_(number).ptr(), operation);
@@ -153,12 +169,7 @@ py::str trading_day(py::handle value, const Where& where) {
     if (std::optional<py::str> found = text(value, where)) {
         digits = utf8(*found);
     } else if (std::optional<Number> numeric = number(value)) {
-        if (numeric->kind == Number::integer) {
-            digits = numeric->digits;
-        } else if (numeric->kind == Number::floating && std::isfinite(numeric->value) &&
-                   numeric->value == std::floor(numeric->value) && std::fabs(numeric->value) < 1e15) {
-            digits = std::to_string(static_cast<long long>(numeric->value));
-        }
+        digits = whole_digits(*numeric).value_or("");
     } else {
         refuse(PyExc_TypeError, where, "a trading day must be eight digits, not " + shown(value));
     }

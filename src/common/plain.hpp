@@ -34,15 +34,20 @@ struct Where {
 // A short form of a value for errors: the repr of a plain text or number, else its type.
 std::string shown(py::handle value);
 
-// A str as an exact str of its own characters; nothing for any other value. A text without a
-// UTF-8 form raises UnicodeEncodeError naming `where`.
+// A str as an exact str of its own characters (a subclass's __str__ is never asked); nothing for
+// any other value.
+std::optional<py::str> characters(py::handle value);
+
+// `characters`, which must also have a UTF-8 form: without one, UnicodeEncodeError naming `where`.
 std::optional<py::str> text(py::handle value, const Where& where);
 
 // A text that must be there: refused (TypeError) when the value is not text, and (ValueError)
 // when it is empty and `non_empty` is asked.
 py::str required_text(py::handle value, const Where& where, bool non_empty = false);
 
-// An identity (account id, access key, user id, mode id): a text, or an integer's digits.
+// An identity (account id, access key, user id, mode id): a text, or an integer's digits;
+// nothing for any other value (`identity` refuses it with a TypeError).
+std::optional<py::str> identity_text(py::handle value, const Where& where);
 py::str identity(py::handle value, const Where& where);
 
 // None, NaN, and pandas' NA and NaT.
@@ -56,6 +61,10 @@ std::optional<py::object> real(py::handle value, const Where& where);
 // `value` compared with `number` by the interpreter's comparison (Py_EQ, Py_GE, ...); None is
 // equal to and greater than nothing.
 bool compares(py::handle value, int operation, long number);
+
+// `real`, refused (TypeError) for a value that is no real number; NaN (a missing value) stays,
+// unless `missing_too` refuses it as well.
+py::object required_real(py::handle value, const Where& where, bool missing_too = false);
 
 // A trading day: eight digits, from a text of eight digits or a whole number of eight digits
 // (20991203, 20991203.0, numpy's too).

@@ -2,6 +2,7 @@
 
 #include "account/endpoints.hpp"
 #include "common/outside.hpp"
+#include "common/plain.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
 #include "common/sql.hpp"
@@ -11,14 +12,6 @@
 namespace norvane::records {
 
 namespace {
-
-// A date argument's own characters (a str subclass's too), or nothing for a value that is no text.
-std::optional<py::str> date_text(py::handle date) {
-    if (!PyUnicode_Check(date.ptr())) return std::nullopt;
-    PyObject* characters = PyUnicode_FromObject(date.ptr());
-    if (characters == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(characters);
-}
 
 // "%Y%m%d" to "%Y-%m-%d"; a text that names no day raises the parser's error.
 std::string query_date(const py::str& date) {
@@ -35,7 +28,7 @@ bool real_account(const py::str& account) {
 py::object trader_id(const py::str& account) { return account[py::slice(py::none(), py::int_(8), py::none())]; }
 
 bool realtime_read(const py::str& account, py::handle start_date, py::handle end_date) {
-    std::optional<py::str> start = date_text(start_date), end = date_text(end_date);
+    std::optional<py::str> start = plain::characters(start_date), end = plain::characters(end_date);
     return start && end && py::len(*start) + py::len(*end) == 0 && real_account(account);
 }
 
@@ -57,7 +50,7 @@ py::dict realtime_record(const py::str& account, const char* key) {
 }
 
 std::optional<Range> query_range(py::handle start_date, py::handle end_date) {
-    std::optional<py::str> start = date_text(start_date), end = date_text(end_date);
+    std::optional<py::str> start = plain::characters(start_date), end = plain::characters(end_date);
     if (!start || !end || py::len(*start) != 8 || py::len(*end) != 8) return std::nullopt;
     std::string first = query_date(*start);
     return Range{first, query_date(*end)};

@@ -2,6 +2,7 @@
 
 #include "account/identity.hpp"
 #include "common/clock.hpp"
+#include "common/number.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
@@ -11,6 +12,16 @@
 namespace norvane::signals {
 
 namespace {
+
+// The deletion's trading day as text: a text as it is; a whole number (20991203, 20991203.0,
+// numpy's too) as its digits; any other number by its value; anything else as str() of it.
+py::str trading_day_text(py::handle day) {
+    if (PyUnicode_Check(day.ptr())) return py::str(utf8(day));
+    if (std::optional<Number> numeric = number(day)) return py::str(whole_digits(*numeric).value_or(numeric->digits));
+    py::str text(day);
+    utf8(text);
+    return text;
+}
 
 // The contract clause of the statements.
 constexpr const char* contract_filter = R"(and contract in ({contracts}))";

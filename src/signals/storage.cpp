@@ -1,11 +1,9 @@
 #include "signals/storage.hpp"
 
-#include <cmath>
 #include <unordered_set>
 #include <vector>
 
 #include "common/json_text.hpp"
-#include "common/number.hpp"
 #include "common/outside.hpp"
 #include "common/plain.hpp"
 #include "common/sql.hpp"
@@ -100,13 +98,7 @@ py::object normalised_value(col::Index column, py::handle value, const plain::Wh
         case col::trading_day: return plain::trading_day(value, where);
         case col::contract: return plain::required_text(value, where, true);
         case col::position:
-        case col::feature: {
-            std::optional<py::object> number = plain::real(value, where);
-            if (!number || plain::missing(*number)) {
-                plain::refuse(PyExc_TypeError, where, "must be a number, not " + plain::shown(value));
-            }
-            return *number;
-        }
+        case col::feature: return plain::required_real(value, where, true);
         default: return plain::required_text(value, where);
     }
 }
@@ -155,22 +147,6 @@ py::object signal_table(const SignalRows& rows) {
                            : py::object(rows.columns[column]);
     }
     return pd.attr("DataFrame")(columns);
-}
-
-py::str trading_day_text(py::handle day) {
-    if (PyUnicode_Check(day.ptr())) {
-        py::str text(utf8(day));
-        return text;
-    }
-    if (std::optional<Number> numeric = number(day)) {
-        bool whole = numeric->kind == Number::floating && std::isfinite(numeric->value) &&
-                     numeric->value == std::floor(numeric->value) && std::fabs(numeric->value) < 1e15;
-        if (whole) return py::str(std::to_string(static_cast<long long>(numeric->value)));
-        return py::str(numeric->digits);
-    }
-    py::str text(day);
-    utf8(text);
-    return text;
 }
 
 SignalWrites build_signal_writes(const SignalRows& rows, const py::str& owner, py::handle redis,

@@ -45,11 +45,6 @@ SignalRows normalised_rows(py::handle table, const char* method);
 // The rows as a pandas DataFrame with the 13 columns.
 py::object signal_table(const SignalRows& rows);
 
-// The one text of a trading day for the deletion's statements: a text as it is; a whole number
-// (20991203, 20991203.0, numpy's too) as its digits; any other number by its value; anything else
-// as str() of it.
-py::str trading_day_text(py::handle day);
-
 // How a retire statement treats the retired rows' update_time.
 enum class RetireForm {
     upload,  // the uploading account: update_time becomes the upload's call time stamp

@@ -36,11 +36,7 @@ py::object input_value(col::Index column, py::handle value, const plain::Where& 
     switch (column) {
         case col::trading_day: return plain::trading_day(value, where);
         case col::contract: return plain::required_text(value, where, true);
-        case col::position: {
-            std::optional<py::object> number = plain::real(value, where);  // NaN: dropped
-            if (!number) plain::refuse(PyExc_TypeError, where, "must be a number, not " + plain::shown(value));
-            return *number;
-        }
+        case col::position: return plain::required_real(value, where);  // NaN: dropped by the filter
         case col::signal_date:
             return plain::missing(value) ? py::str("") : plain::required_text(value, where);
         case col::feature: {
@@ -110,9 +106,10 @@ py::object fun_update_signal(const std::string& stamp, py::object self, py::obje
         const auto index = static_cast<col::Index>(column);
         const plain::Where where = plain::Where::column(method, signal_columns[column]);
         const py::list* values = given.find(signal_columns[column]);
+        const std::optional<py::object> fill = values ? std::nullopt : default_of(index);
         for (size_t row = 0; row < input_count; ++row) {
             input[column].append(values ? input_value(index, (*values)[row], where.at(static_cast<Py_ssize_t>(row)))
-                                        : *default_of(index));
+                                        : *fill);
         }
     }
 

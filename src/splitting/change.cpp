@@ -4,7 +4,6 @@
 #include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/handled.hpp"
-#include "common/number.hpp"
 #include "common/ping.hpp"
 #include "common/plain.hpp"
 #include "common/record.hpp"
@@ -55,15 +54,6 @@ std::string record_change(py::handle self, const char* method, const py::str& mo
     return ts;
 }
 
-// A mode id's text: a text by its own characters, a whole number by its digits; nothing else is
-// a mode id.
-std::optional<py::str> split_mode_id(py::handle mode) {
-    if (PyUnicode_Check(mode.ptr())) return plain::text(mode, plain::Where::argument("fun_set_split_mode", "mode"));
-    std::optional<Number> numeric = number(mode);
-    if (numeric && numeric->kind == Number::integer) return py::str(numeric->digits);
-    return std::nullopt;
-}
-
 }  // namespace
 
 py::object fun_set_split_mode(Step& step, py::object self, py::object mode,
@@ -73,7 +63,8 @@ py::object fun_set_split_mode(Step& step, py::object self, py::object mode,
     const plain::Where hours_argument = plain::Where::argument("fun_set_split_mode", "effective_hour");
     std::optional<py::object> hours = plain::real(effective_hour, hours_argument);
     if (!hours) plain::refuse(PyExc_TypeError, hours_argument, "must be a number, not " + plain::shown(effective_hour));
-    std::optional<py::str> mode_id = split_mode_id(mode);
+    // A mode id is a text or a whole number; anything else is no mode (answered as such below).
+    std::optional<py::str> mode_id = plain::identity_text(mode, plain::Where::argument("fun_set_split_mode", "mode"));
     if ((mode_id && py::len(*mode_id) == 0) || hours->equal(py::int_(-1))) {
         return record::rejected("mode, effective_hour 不能为空");
     }

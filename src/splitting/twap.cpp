@@ -28,14 +28,6 @@ struct Settings {
 // The columns written, in order: the settings, the account and the upload's time.
 constexpr std::array<const char*, 6> written = {"commodity", "if_twap", "time_gap", "volume", "account_id", "update_time"};
 
-// A number the row is judged by: a plain int or float, NaN for a missing value (which the
-// filter drops), refused when it is no number at all.
-py::object setting_number(py::handle value, const plain::Where& where) {
-    std::optional<py::object> number = plain::real(value, where);
-    if (!number) plain::refuse(PyExc_TypeError, where, "must be a number, not " + plain::shown(value));
-    return *number;
-}
-
 }  // namespace
 
 // No outer handler: a value with no valid form, or a failing insert, reaches the caller.
@@ -64,8 +56,9 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
         settings.commodity.push_back(name);
         std::optional<py::object> flag = plain::real(cell("if_twap"), where("if_twap"));
         settings.if_twap.push_back(flag ? *flag : py::none());
-        settings.time_gap.push_back(setting_number(cell("time_gap"), where("time_gap")));
-        settings.volume.push_back(setting_number(cell("volume"), where("volume")));
+        // NaN for a missing value, which the filter drops.
+        settings.time_gap.push_back(plain::required_real(cell("time_gap"), where("time_gap")));
+        settings.volume.push_back(plain::required_real(cell("volume"), where("volume")));
     }
     if (commodities.size() != rows) return record::duplicate_rows();
     if (rows == 0) return record::empty_input();
