@@ -13,6 +13,8 @@ them for real):
 line breaks and indentation of the C++ source they come from.
 """
 import json
+
+import redis
 import re
 import types
 
@@ -52,7 +54,7 @@ class Recording:
 class StoreRecorder:
     """Stands in for the ClickHouse client and the Redis connections of an account object: records
     every statement and hash operation in the order they are issued; queries answer `count`, hkeys
-    two fields of account 8100, the turn is always free."""
+    two fields of account 8100, the upload lock is always free."""
 
     def __init__(self, count=0):
         self.calls, self.count, self.turns = [], count, {}
@@ -83,7 +85,10 @@ class StoreRecorder:
         self.turns[key] = token
         return True
 
-    def eval(self, script, numkeys, key, token):
+    def eval(self, script, numkeys, key, token, *expiry):
+        if expiry:  # renewal of the upload lock
+            self.calls.append(("renew", key))
+            return int(self.turns.get(key) == token)
         self.calls.append(("give back", key))
         return int(self.turns.pop(key) == token)
 
@@ -105,8 +110,11 @@ class LibraryRecorder:
         rows = [(self.register_count,)] if "t_account_info" in sql else self.copy_rows
         return types.SimpleNamespace(result_set=rows)
 
-    def Redis(self, *args, **kwargs):
-        self.calls.append(("Redis", args, kwargs))
+    exceptions, retry, backoff = redis.exceptions, redis.retry, redis.backoff
+
+    def Redis(self, *args, retry=None, **kwargs):
+        # The retry policy as its count and the errors it repeats.
+        self.calls.append(("Redis", args, {**kwargs, "retry": (retry._retries, retry._supported_errors)}))
         return self
 
     def ping(self):

@@ -2,6 +2,7 @@
 import types
 
 import pytest
+import redis
 
 import Norvane
 from doubles import LibraryRecorder, statements
@@ -45,10 +46,13 @@ def test_exact_calls_of_the_constructor(monkeypatch, clock):
     monkeypatch.setattr(Norvane, "redis", recorder)
     clock("2025-08-29 09:30:00")
     account = Norvane.Norvane("8800'1", "key\\x", "u1", "prod")
-    redis_settings = dict(port=6379, db=0, decode_responses=True, socket_timeout=3.0)
+    # Every command, the connect included, within 3 s; a refused or dropped connection is tried
+    # once more, a time-out never.
+    redis_settings = dict(port=6379, db=0, decode_responses=True, socket_timeout=3.0, socket_connect_timeout=3.0,
+                          retry=(1, (redis.exceptions.ConnectionError,)), retry_on_error=[redis.exceptions.ConnectionError])
     assert statements(recorder.calls) == statements([
         ("get_client", (), dict(host=host("NORVANE_DB_HOST"), port=23875, username="norvane",
-                                password="Wanders_gk_7!")),
+                                password="Wanders_gk_7!", connect_timeout=3, send_receive_timeout=10)),
         ("Redis", (), dict(host=host("NORVANE_REDIS_PROD_HOST"), password="71plm@48okn", **redis_settings)),
         ("query", "select count(*) n from factors.t_account_info where '2025-08-29 09:30:00' >= zip_begindate"
                   " and '2025-08-29 09:30:00' < zip_enddate and account_id = '8800\\'1' and acquire_info_key = 'key\\\\x'"),

@@ -90,6 +90,13 @@ def another_accounts_data(d):
     assert type(sly.account_id) is str and sly.login == 0
     sly.client, sly.redis_conn, sly.copy_redis_conn = d.trader.client, d.trader.redis_conn, d.trader.copy_redis_conn
     assert sly.fun_update_signal(signals(["k1"]))["code"] == 0
+    # Names built from the account id are its own: account "X" with contract "1_k1" would write
+    # the field of account "X_1", and its deals of "1_20250829" would be "X_1"'s of 20250829.
+    d.refused(lambda: d.trader.fun_update_signal(signals(["1_k1"]), use_redis=True),
+              ValueError, r'column contract, row 0: a contract must not hold "_"')
+    for dte in ("1_20250829", "2025082", 20250829.5):
+        answer = d.trader.fun_redis_deal(dte)
+        assert answer["code"] == 1 and "fun_redis_deal: argument dte: a trading day must be eight digits" in answer["msg"]
 
 
 def half_written_uploads(d):
@@ -108,6 +115,14 @@ def half_written_uploads(d):
             self.asked += 1
             return self.asked == 1
 
+    class NoTruth:
+        def __bool__(self):
+            raise RuntimeError("no truth value")
+
+    # The copy account is asked for before the first write: nothing of the account's own is written.
+    d.trader.if_copy = NoTruth()
+    d.refused(lambda: d.trader.fun_update_signal(signals(["k1"]), use_redis=True), RuntimeError, "no truth value")
+    d.trader.if_copy = True
     answer = d.trader.fun_update_signal(signals(["k1"], position=[fractions.Fraction(3, 2)]),
                                         use_redis=True, continuous_holding=Fickle())
     assert answer["code"] == 0
@@ -120,10 +135,10 @@ def hash_and_rows_disagree(d):
                                  ("position", float("inf"), ValueError)]:
         d.refused(lambda: d.trader.fun_update_signal(signals(["k1"], **{column: [value]}), use_redis=True),
                   error, f"column {column}, row 0")
-    table = signals(["k1", Sly("k2"), "k3"], position=pd.Series([2**64, 1.0, float("nan")], dtype=object))
-    assert d.trader.fun_update_signal(table, use_redis=True)["msg"].startswith("输入3, 有效2 ")
+    table = signals(["k1", Sly("k2"), "k3", "k4"], position=pd.Series([2**64, 1.0, float("nan"), 2**53 + 1], dtype=object))
+    assert d.trader.fun_update_signal(table, use_redis=True)["msg"].startswith("输入4, 有效3 ")
     rows, fields = d.live(d.trader.account_id)
-    assert rows == fields == {"k1": (float(2**64), 0), "k2": (1.0, 0)}
+    assert rows == fields == {"k1": (float(2**64), 0), "k2": (1.0, 0), "k4": (float(2**53), 0)}
 
 
 def self_changing_result(d):
@@ -158,14 +173,30 @@ def errors_that_do_not_say_what_is_wrong(d, monkeypatch):
     for dates in [(20250827, 20250829), (b"20250827", b"20250829")]:
         assert trader.fun_read_deal(*dates) == {"code": 2, "msg": "日期格式有误, 请修改后重新执行"}
 
-    class TextClock(real_datetime.datetime):
-        @classmethod
-        def now(cls, tz=None):
-            return types.SimpleNamespace(strftime=lambda f: "2099-12-06 09:30:00", year="2099")
+    for name, seconds in [("_upload_expiry_seconds", 0.0001), ("_upload_expiry_seconds", 10**20),
+                          ("_upload_wait_seconds", float("nan"))]:
+        with monkeypatch.context() as times:
+            times.setattr(Norvane, name, seconds)
+            d.refused(lambda: trader.fun_update_signal(signals(["k9"])), ValueError,
+                      f"fun_update_signal: attribute Norvane.{name}: must be a number of seconds from 0.001 to 86400")
+    for cell in (pd.Series([1.0]), pd.DataFrame({"a": [1.0]}), pd.array([1.0]).to_numpy()):
+        d.refused(lambda: trader.fun_update_TWAP_info({"commodity": ["ag"], "if_twap": [1], "time_gap": [cell],
+                                                       "volume": [1]}),
+                  TypeError, "fun_update_TWAP_info: column time_gap, row 0: must be a number, not a value of type")
+        d.refused(lambda: trader.fun_set_split_mode("4321001", cell), TypeError,
+                  "fun_set_split_mode: argument effective_hour: must be a number, not a value of type")
 
-    monkeypatch.setattr(Norvane, "datetime", types.SimpleNamespace(datetime=TextClock))
-    answer = trader.fun_back_to_default_split_mode()
-    assert answer["code"] == 1 and "the clock's time year is not a whole number: '2099'" in answer["msg"]
+    for year in ("2099", 10**30, 0):
+        class OddClock(real_datetime.datetime):
+            @classmethod
+            def now(cls, tz=None):
+                return types.SimpleNamespace(strftime=lambda f: "2099-12-06 09:30:00", year=year, month=12, day=6,
+                                             hour=9, minute=30, second=0, microsecond=0)
+
+        monkeypatch.setattr(Norvane, "datetime", types.SimpleNamespace(datetime=OddClock))
+        answer = trader.fun_back_to_default_split_mode()
+        assert answer["code"] == 1 and ("fun_back_to_default_split_mode: attribute Norvane.datetime: the clock's year"
+                                        " must be a whole number from 1 to 9999") in answer["msg"]
 
 
 @pytest.mark.parametrize("hostile", [

@@ -90,7 +90,7 @@ class TestFactorReaders:
         Norvane.Norvane.factors_value("net", "20250829", "20250829")
         Norvane.Norvane.__new__(Norvane.Norvane).factors_value_lhjy("value", "20250829", "20250829")
         expected = [("host", norvane_stack.clickhouse_host), ("port", 23875), ("username", READER.user),
-                    ("password", READER.password)]
+                    ("password", READER.password), ("connect_timeout", 3), ("send_receive_timeout", 10)]
         assert recorder.calls == [expected, expected]
         assert recorder.opened[0] is not recorder.opened[1]
 
@@ -248,7 +248,8 @@ class TestTradeDatabase:
         assert list(table.columns) == ["commodity", "doubled", "sector_CN"]
         assert table.values.tolist() == [["i", 200.0, "铁矿石"], ["i", 200.0, "黑色"]]
         assert recorder.calls == [[("host", norvane_stack.mysql_host), ("port", 3306), ("user", "norvane"),
-                                   ("password", "mossgrave_5836#"), ("database", "trade"), ("charset", "utf8mb4")]]
+                                   ("password", "mossgrave_5836#"), ("database", "trade"), ("charset", "utf8mb4"),
+                                   ("connect_timeout", 3), ("read_timeout", 120), ("write_timeout", 120)]]
         assert not recorder.opened[0].open  # the connection serves one statement
 
     @pytest.mark.parametrize("sql, error", [

@@ -1,8 +1,10 @@
 """What the writing methods leave on the stack, byte for byte, and what it costs in round trips."""
+import contextlib
 import json
 import os
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -102,8 +104,11 @@ def test_an_upload_costs_the_same_round_trips_for_10_and_1000_rows(norvane_new_a
         trader.fun_update_signal(uploader.table("c", rows - 1), use_redis=True)  # one field goes stale
         return [call[0] for call in calls]
 
-    own = ["set", "hset", "hset", "hkeys", "hmget", "hdel", "command", "command"]
-    assert revision_calls(10) == revision_calls(1000) == own + own + ["eval", "eval"]
+    def store(renewals):  # each write after renewing the locks it is held within
+        return ["set", *renewals, "hset", *renewals, "hset", *renewals, "hkeys", "hmget", "hdel",
+                *renewals, "command", *renewals, "command"]
+
+    assert revision_calls(10) == revision_calls(1000) == store(["eval"]) + store(["eval", "eval"]) + ["eval", "eval"]
 
 
 def run_uploader(account, prefix, rows, start, *extra):
@@ -170,3 +175,46 @@ def test_an_upload_that_does_not_get_its_turn_raises_and_writes_nothing(norvane_
         trader.fun_update_signal(uploader.table("s", 5), use_redis=True)
     assert day_of(norvane_clickhouse_writer, account.id) == ({}, {})
     assert norvane_redis_writer.get(turn) == "another job" and trader.update_df.empty
+
+
+@pytest.mark.parametrize("frozen_at", ["the account's retire", "the copy account's retire"])
+def test_a_clickhouse_stall_longer_than_the_lock_lets_no_second_upload_in(
+        norvane_new_account, norvane_clickhouse_writer, norvane_outage, recording, monkeypatch, frozen_at):
+    # The first upload's statement meets a frozen ClickHouse; a second upload comes while it is
+    # under way, and the database answers again only after the first upload's lock would have
+    # lapsed. The first gives its statement up within half the expiry and keeps the lock to its
+    # expiry; the second then stores the day alone, and its success is true.
+    monkeypatch.setattr(Norvane, "_upload_expiry_seconds", 4)
+    account = norvane_new_account(copy=True)
+    first, second = Norvane.Norvane(*account.args), Norvane.Norvane(*account.args)
+    assert first.fun_update_signal(uploader.table("p", 5), use_redis=True)["code"] == 0
+    frozen, stall, answers, renewals = threading.Event(), contextlib.ExitStack(), {}, []
+
+    def freeze(name, *args):
+        if name == "eval" and len(args) == 5:  # a renewal (script, 1, key, token, expiry): before a write
+            renewals.append(args[2])
+            if len(renewals) == 4:  # two hash passes and the cleanup done: the retire comes next
+                stall.enter_context(norvane_outage("clickhouse", how="frozen"))
+                frozen.set()
+
+    def upload(name, trader, prefix):
+        try:
+            answers[name] = trader.fun_update_signal(uploader.table(prefix, 5), use_redis=True)
+        except Exception as error:  # noqa: BLE001 - what the desk's job would see
+            answers[name] = error
+
+    lock_redis = "redis_conn" if frozen_at == "the account's retire" else "copy_redis_conn"
+    setattr(first, lock_redis, recording(getattr(first, lock_redis), before=freeze))
+    jobs = [threading.Thread(target=upload, args=("first", first, "a"))]
+    jobs[0].start()
+    assert frozen.wait(30)
+    time.sleep(3.5)  # the first has given its statement up (2 s) and still holds the day
+    jobs.append(threading.Thread(target=upload, args=("second", second, "b")))
+    jobs[1].start()
+    time.sleep(1.0)  # past the first upload's expiry
+    stall.close()
+    for job in jobs:
+        job.join(60)
+    assert isinstance(answers["first"], Exception) and answers["second"]["code"] == 0, answers
+    assert day_of(norvane_clickhouse_writer, account.id) == (table_of("b", 5), table_of("b", 5))
+    assert day_of(norvane_clickhouse_writer, account.copy_id) == (table_of("b", 5), table_of("b", 5))

@@ -203,7 +203,7 @@ def test_switching_a_flag_stores_the_same_table_again(account, stored, flags):
     assert len(stored(trader.account_id)) == 2
 
 
-HOSTILE = ["a'b", "c\\", "x'); DROP TABLE factors.t_order_dtl; --", "/* c */ d", "e\\'); --",
+HOSTILE = ["a'b", "c\\", "x'); DROP TABLE factors.orders; --", "/* c */ d", "e\\'); --",
            "f\n-- g"]
 
 
@@ -281,28 +281,33 @@ def test_statements_and_their_order(clock):
                 f" 'L', '', 'call_auction', '', 1, '{account_id}', 'quant_a', '{stamp}', '{stamp}',"
                 " 'redis');")
 
-    def turn(account_id):
+    def lock(account_id):
         return f"norvane:upload:{DAY}:{account_id}"
 
+    def renewed(*account_ids):  # every write is sent after renewing the locks it is held within
+        return [("renew", lock(account_id)) for account_id in account_ids]
+
     assert statements(log.calls) == statements([
-        ("set", turn("8100"), True, 30000),
-        ("hset", DAY, {"8100_k1": record("8100", 21)}),
-        ("hset", DAY, {"8100_k1": record("8100", 1)}),
-        ("hkeys", DAY),
+        ("set", lock("8100"), True, 30000),
+        *renewed("8100"), ("hset", DAY, {"8100_k1": record("8100", 21)}),
+        *renewed("8100"), ("hset", DAY, {"8100_k1": record("8100", 1)}),
+        *renewed("8100"), ("hkeys", DAY),
         ("hmget", DAY, ["8100_k9"]),
         ("hdel", DAY, "8100_k9"),
+        *renewed("8100"),
         ("command", f"ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 , update_time = '{stamp}'"
                     f" WHERE trading_day='{DAY}' and account_id == '8100' and delete_tag is null"),
-        insert("8100"),
-        ("set", turn("8200"), True, 30000),
-        ("hset", DAY, {"8200_k1": record("8200", 21)}),
-        ("hset", DAY, {"8200_k1": record("8200", 1)}),
-        ("hkeys", DAY),
+        *renewed("8100"), insert("8100"),
+        ("set", lock("8200"), True, 30000),
+        *renewed("8100", "8200"), ("hset", DAY, {"8200_k1": record("8200", 21)}),
+        *renewed("8100", "8200"), ("hset", DAY, {"8200_k1": record("8200", 1)}),
+        *renewed("8100", "8200"), ("hkeys", DAY),
+        *renewed("8100", "8200"),
         ("command", f"ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 WHERE trading_day='{DAY}'"
                     " and account_id == '8200' and delete_tag is null"),
-        insert("8200"),
-        ("give back", turn("8200")),
-        ("give back", turn("8100")),
+        *renewed("8100", "8200"), insert("8200"),
+        ("give back", lock("8200")),
+        ("give back", lock("8100")),
     ])
 
 
@@ -310,8 +315,8 @@ def test_continuous_holding_writes_one_pass_and_retires_nothing(clock):
     log = StoreRecorder()
     recording_account(log, copy=False).fun_update_signal(signals(["k1"]), use_redis=True,
                                                          continuous_holding=True)
-    assert [call[0] for call in log.calls] == ["set", "hset", "command", "give back"]
-    assert '"feature": 20' in log.calls[1][2]["8100_k1"] and log.calls[2][1].startswith("INSERT")
+    assert [call[0] for call in log.calls] == ["set", "renew", "hset", "renew", "command", "give back"]
+    assert '"feature": 20' in log.calls[2][2]["8100_k1"] and log.calls[4][1].startswith("INSERT")
     assert recording_account(StoreRecorder(), copy=False).fun_replicate_save(signals(["k1"]), False) == 0
 
 

@@ -2,7 +2,6 @@
 #include "account/endpoints.hpp"
 #include "common/closing.hpp"
 #include "common/output.hpp"
-#include "common/outside.hpp"
 #include "common/record.hpp"
 
 namespace norvane::account {
@@ -11,9 +10,7 @@ using namespace pybind11::literals;
 
 // A failure to open the client is answered by its table entry's handler (Errors::connect_flag).
 py::object fun_clickhouse_connect(py::object self) {
-    py::object client = outside::clickhouse_connect().attr("get_client")(
-        "host"_a = endpoints::database_host(), "port"_a = endpoints::clickhouse_port,
-        "username"_a = endpoints::clickhouse_user, "password"_a = endpoints::clickhouse_password());
+    py::object client = endpoints::clickhouse_client(endpoints::clickhouse_user, endpoints::clickhouse_password());
     // A reconnect closes the client it replaces; a failed reconnect keeps the old one.
     py::object replaced = py::getattr(self, "client", py::none());
     self.attr("client") = client;

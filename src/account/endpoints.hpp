@@ -35,6 +35,22 @@ inline constexpr const char* mysql_charset = "utf8mb4";
 
 inline constexpr const char* risk_port = "10911";
 
+// How long a call waits for each server, in seconds (the README's table adds them up per call).
+// Redis: every command, the connect and the login included, answers within the socket time-out.
+// A refused or dropped connection is tried once more at once (a server restarted under an idle
+// pooled connection); a time-out is never repeated, whatever the installed client's own default.
+inline constexpr double redis_timeout = 3.0;
+// ClickHouse: each request's TCP connect; the silence the client's opening queries may meet; the
+// silence a read may meet (a server at work on a long query sends progress headers meanwhile, so
+// only a server that has stopped answering reaches it). The upload's statements wait at most half
+// the upload lock's expiry (signals/upload_lock).
+inline constexpr int clickhouse_connect_timeout = 3;
+inline constexpr int clickhouse_opening_timeout = 10;
+inline constexpr int clickhouse_read_timeout = 120;
+// MySQL: the connect, and each read or write of the one statement of mysql_248.
+inline constexpr int mysql_connect_timeout = 3;
+inline constexpr int mysql_read_timeout = 120;
+
 std::string database_host();
 std::string risk_host();
 
@@ -49,7 +65,24 @@ std::string risk_password();
 // printed line or error text of the module shows a password.
 std::string without_passwords(std::string text);
 
-// A new Redis connection (no socket is opened until its first command).
+// A new ClickHouse client of `user`: opening it contacts the server, within the opening bound;
+// its reads then wait for the read bound.
+py::object clickhouse_client(const char* user, const std::string& password);
+
+// While it lives, each request of `client` waits at most `seconds` of silence; then the client's
+// bound is what it was. A client without the bound (a script's own double) is left as it is.
+class ClickHouseWait {
+public:
+    ClickHouseWait(py::handle client, double seconds);
+    ~ClickHouseWait();
+    ClickHouseWait(const ClickHouseWait&) = delete;
+    ClickHouseWait& operator=(const ClickHouseWait&) = delete;
+
+private:
+    py::object client_, previous_;
+};
+
+// A new Redis connection (no socket is opened until its first command), bounded as above.
 py::object redis_connection(const std::string& host, const std::string& password);
 
 // The environment's Redis: "prod", "prod67", "prod65" by exact equality, anything else the test

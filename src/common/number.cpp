@@ -11,7 +11,7 @@ namespace {
 // numpy's scalars are not Python ints or floats (float64 aside), but report their kind on
 // `dtype`: 'b' truth value, 'i' and 'u' integer, 'f' floating.
 char numpy_kind(py::handle value) {
-    if (!py::hasattr(value, "dtype")) return 0;
+    if (!py::hasattr(value, "dtype") || array_like(value)) return 0;
     py::object kind = py::getattr(value.attr("dtype"), "kind", py::none());
     if (!PyUnicode_Check(kind.ptr())) return 0;
     std::string k = utf8(kind);
@@ -32,6 +32,11 @@ std::string integer_digits(py::handle integer) {
 }
 
 }  // namespace
+
+bool array_like(py::handle value) {
+    py::object dimensions = py::getattr(value, "ndim", py::none());
+    return PyLong_Check(dimensions.ptr()) && !dimensions.equal(py::int_(0));
+}
 
 std::string number_text(double value) {
     // float.__repr__'s own conversion.

@@ -17,8 +17,11 @@ struct Number {
 };
 
 // The value as a number: bool, int (subclasses included), float (subclasses included) and
-// numpy's truth, integer and floating scalars; nothing for any other value.
+// numpy's truth, integer and floating scalars; nothing for any other value (arrays included).
 std::optional<Number> number(py::handle value);
+
+// An array, a Series or a table: a value with dimensions (`ndim` above 0), never one number.
+bool array_like(py::handle value);
 
 // The shortest text that reads back as the same double (the interpreter's float repr).
 std::string number_text(double value);

@@ -1,5 +1,6 @@
 #include "account/identity.hpp"
 #include "common/literal_eval.hpp"
+#include "common/plain.hpp"
 #include "common/ping.hpp"
 #include "common/record.hpp"
 #include "live/live.hpp"
@@ -14,9 +15,13 @@ py::object fun_redis_position(py::object self) {
 }
 
 py::object fun_redis_deal(py::object self, py::object dte) {
+    constexpr const char* method = "fun_redis_deal";
+    // The key is the account id, "_" and the day: a day of eight digits (20250829 or "20250829")
+    // never completes another account's key ("1_20250829" on account "X" would be "X_1"'s).
+    const py::str day = plain::trading_day(dte, plain::Where::argument(method, "dte"));
     py::object redis = self.attr("redis_conn");
     if (auto silent = silent_redis(redis)) return *silent;
-    py::object key = account::account_id(self, "fun_redis_deal") + py::str("_") + py::str(dte);
+    py::object key = account::account_id(self, method) + py::str("_") + day;
     py::list deals;
     for (py::handle text : redis.attr("lrange")(key, 0, -1)) deals.append(literal_value(text));
     return record::ok_data(deals);

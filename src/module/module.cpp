@@ -12,7 +12,7 @@
 #include "common/outside.hpp"
 #include "common/text.hpp"
 #include "module/methods.hpp"
-#include "signals/turn.hpp"
+#include "signals/upload_lock.hpp"
 
 namespace py = pybind11;
 

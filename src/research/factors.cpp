@@ -52,11 +52,7 @@ py::object read_factor_table(py::object typ, py::object start_date, py::object e
         std::string(R"(select * from {table} where date >= {start_date} and date <= {end_date})") +
             factor_filter,
         {{"table", chosen->table}, {"start_date", sql::text(start_date)}, {"end_date", sql::text(end_date)}});
-    py::object client = outside::clickhouse_connect()
-                            .attr("get_client")("host"_a = endpoints::database_host(),
-                                                "port"_a = endpoints::clickhouse_port,
-                                                "username"_a = endpoints::factors_user,
-                                                "password"_a = endpoints::factors_password());
+    py::object client = endpoints::clickhouse_client(endpoints::factors_user, endpoints::factors_password());
     // The client serves this one query.
     py::object result = closing(client, [&] { return client.attr("query")(statement); });
     py::object table = outside::pd().attr("DataFrame")(result.attr("result_set"),

@@ -28,7 +28,9 @@ py::object mysql_248(py::object sql) {
     py::object connection = outside::pymysql().attr("connect")(
         "host"_a = endpoints::database_host(), "port"_a = endpoints::mysql_port,
         "user"_a = endpoints::mysql_user, "password"_a = endpoints::mysql_password(),
-        "database"_a = endpoints::mysql_database, "charset"_a = endpoints::mysql_charset);
+        "database"_a = endpoints::mysql_database, "charset"_a = endpoints::mysql_charset,
+        "connect_timeout"_a = endpoints::mysql_connect_timeout, "read_timeout"_a = endpoints::mysql_read_timeout,
+        "write_timeout"_a = endpoints::mysql_read_timeout);
     // The connection serves this one statement.
     return closing(connection, [&] {
         py::object cursor = connection.attr("cursor")();

@@ -3,12 +3,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include "account/endpoints.hpp"
 #include "common/json_text.hpp"
 #include "common/outside.hpp"
 #include "common/plain.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
-#include "signals/turn.hpp"
 
 namespace norvane::signals {
 
@@ -96,7 +96,7 @@ py::str build_insert(const SignalRows& rows, const py::str& owner) {
 py::object normalised_value(col::Index column, py::handle value, const plain::Where& where) {
     switch (column) {
         case col::trading_day: return plain::trading_day(value, where);
-        case col::contract: return plain::required_text(value, where, true);
+        case col::contract: return signal_contract(value, where);
         case col::position:
         case col::feature: return plain::required_real(value, where, true);
         default: return plain::required_text(value, where);
@@ -111,6 +111,15 @@ constexpr const char* retire_upload_form = R"(ALTER TABLE factors.t_order_dtl UP
 constexpr const char* retire_copy_form = R"(ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 WHERE trading_day={trading_day} and account_id == {account_id} and delete_tag is null)";
 
 }  // namespace
+
+py::str signal_contract(py::handle value, const plain::Where& where) {
+    py::str contract = plain::required_text(value, where, true);
+    if (utf8(contract).find('_') != std::string::npos) {
+        plain::refuse(PyExc_ValueError, where, "a contract must not hold \"_\" (a hash field is the account id, \"_\" "
+                                               "and the contract), not " + plain::shown(contract));
+    }
+    return contract;
+}
 
 void SignalRows::append(const std::array<py::object, signal_columns.size()>& row) {
     for (size_t column = 0; column < signal_columns.size(); ++column) columns[column].append(row[column]);
@@ -190,20 +199,22 @@ SignalWrites build_signal_writes(const SignalRows& rows, const py::str& owner, p
     return writes;
 }
 
-void write_signals(py::handle client, py::handle turn_redis, const SignalWrites& writes,
-                   const std::string& who, const std::function<void()>& after) {
-    in_turn(turn_redis, writes.day, utf8(writes.owner), who, [&] {
-        if (!writes.redis.is_none()) {
-            py::object hset = writes.redis.attr("hset");
-            if (!writes.marked.empty()) hset(writes.day, py::arg("mapping") = writes.marked);
-            if (!writes.records.empty()) hset(writes.day, py::arg("mapping") = writes.records);
-            if (writes.remove_stale) remove_stale_fields(writes);
-        }
-        py::object command = client.attr("command");
-        if (writes.retire) command(*writes.retire);
-        if (writes.insert) command(*writes.insert);
-        if (after) after();
-    });
+void write_signals(py::handle client, UploadLock& lock, const SignalWrites& writes) {
+    if (!writes.redis.is_none()) {
+        py::object hset = writes.redis.attr("hset");
+        if (!writes.marked.empty()) lock.write([&](double) { hset(writes.day, py::arg("mapping") = writes.marked); });
+        if (!writes.records.empty()) lock.write([&](double) { hset(writes.day, py::arg("mapping") = writes.records); });
+        if (writes.remove_stale) lock.write([&](double) { remove_stale_fields(writes); });
+    }
+    // Each statement waits for ClickHouse at most the time the lock still certainly holds.
+    py::object command = client.attr("command");
+    for (const std::optional<py::str>* statement : {&writes.retire, &writes.insert}) {
+        if (!*statement) continue;
+        lock.write([&](double seconds) {
+            endpoints::ClickHouseWait bounded(client, seconds);
+            command(**statement);
+        });
+    }
 }
 
 }  // namespace norvane::signals

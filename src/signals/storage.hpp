@@ -9,9 +9,11 @@
 #include <pybind11/pybind11.h>
 
 #include <array>
-#include <functional>
 #include <optional>
 #include <string>
+
+#include "common/plain.hpp"
+#include "signals/upload_lock.hpp"
 
 namespace norvane::signals {
 namespace py = pybind11;
@@ -36,6 +38,12 @@ struct SignalRows {
     py::handle at(col::Index column, size_t row) const { return columns[column][row]; }
     void append(const std::array<py::object, signal_columns.size()>& row);
 };
+
+// A contract code: non-empty text without "_". The hash field of a signal is the account id, "_"
+// and the contract, so a contract holding "_" could name a field of another account ("X" with
+// "1_rb2601" is the field of "X_1" with "rb2601"); exchange codes (rb2601, IF2512, SR601C5000,
+// m2601-C-3000) never hold one.
+py::str signal_contract(py::handle value, const plain::Where& where);
 
 // The rows of a normalised signal table that a caller hands over (fun_replicate_save's tmp_mat),
 // each value made plain by its column's rule; a value with no valid form, a missing column or a
@@ -69,11 +77,10 @@ struct SignalWrites {
 SignalWrites build_signal_writes(const SignalRows& rows, const py::str& owner, py::handle redis,
                                  bool continuous_holding, RetireForm form, const std::string& stamp);
 
-// Sends the writes holding the day's turn of the account (signals/turn) on `turn_redis`: the hash
-// passes and the stale-field cleanup, then the retire statement (a mutation touches only rows that
-// exist when it is issued, so it precedes the insert), then the insert. `after`, when given, runs
-// last, still within the turn. `who` names the upload in errors.
-void write_signals(py::handle client, py::handle turn_redis, const SignalWrites& writes,
-                   const std::string& who, const std::function<void()>& after = {});
+// Sends the writes holding the upload lock of the day and account (signals/upload_lock), each
+// after renewing it: the hash passes and the stale-field cleanup, then the retire statement (a
+// mutation touches only rows that exist when it is issued, so it precedes the insert), then the
+// insert.
+void write_signals(py::handle client, UploadLock& lock, const SignalWrites& writes);
 
 }  // namespace norvane::signals

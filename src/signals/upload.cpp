@@ -35,7 +35,7 @@ std::optional<py::object> default_of(col::Index column) {
 py::object input_value(col::Index column, py::handle value, const plain::Where& where) {
     switch (column) {
         case col::trading_day: return plain::trading_day(value, where);
-        case col::contract: return plain::required_text(value, where, true);
+        case col::contract: return signal_contract(value, where);
         case col::position: return plain::required_real(value, where);  // NaN: dropped by the filter
         case col::signal_date:
             return plain::missing(value) ? py::str("") : plain::required_text(value, where);
@@ -148,19 +148,24 @@ py::object fun_update_signal(const std::string& stamp, py::object self, py::obje
             "intraday_trading/before_close, trade_time 须为 D/N/空, feature 须为 0/1");
     }
 
-    // Every write of the account's own is built before the first one goes out. The copy
-    // account's writes are the same plain values under the copy account's id, built when their
-    // turn comes (fun_replicate_save).
+    // Every write of the account's own is built before the first one goes out, and whether a
+    // copy account takes the rows too is asked now, once. The copy account's writes are the same
+    // plain values under its id, built by fun_replicate_save.
     py::object redis = to_redis ? py::object(self.attr("redis_conn")) : py::none();
     SignalWrites own = build_signal_writes(rows, account, redis, continuous, RetireForm::upload, stamp);
+    std::optional<py::str> copy_account;
+    if (truthy(self.attr("if_copy"))) copy_account = account::identity(self, "copy_account_id", method);
 
-    // The day's turn is taken on the environment's Redis, whether or not the hash is written,
-    // and held until the copy account's writes are done too.
-    write_signals(self.attr("client"), self.attr("redis_conn"), own, std::string(method) + ": account " + utf8(account),
-                  [&] {
-                      self.attr("fun_replicate_save")(py::arg("tmp_mat") = table,
-                                                       py::arg("continuous_holding") = py::bool_(continuous));
-                  });
+    // The day's lock is taken on the environment's Redis, whether or not the hash is written, and
+    // held until the copy account's writes are done too.
+    UploadLock lock(self.attr("redis_conn"), own.day, utf8(account), method,
+                    std::string(method) + ": account " + utf8(account));
+    write_signals(self.attr("client"), lock, own);
+    {
+        UploadUnderWay upload(lock, copy_account);
+        self.attr("fun_replicate_save")(py::arg("tmp_mat") = table, py::arg("continuous_holding") = py::bool_(continuous));
+    }
+    lock.release();
     // Remembered only once every write has gone out, the copy account's included: an upload
     // that failed anywhere, repeated through the same object, is stored again in full.
     self.attr("update_df") = comparison;

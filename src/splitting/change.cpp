@@ -43,7 +43,7 @@ std::string record_change(py::handle self, const char* method, const py::str& mo
     py::str account = account::account_id(self, method);
     py::object now = clock::now();
     std::string ts = utf8(now.attr("strftime")(clock::seconds));
-    std::string record_text = split_mode_text(now, effective_hour, mode);
+    std::string record_text = split_mode_text(method, now, effective_hour, mode);
     self.attr("client").attr("command")(sql::fill(log_change, {
         {"account_id", sql::text(account)},
         {"mode", sql::text(mode)},

@@ -120,16 +120,30 @@ private:
 
 }  // namespace
 
-std::string split_mode_text(py::handle ts, py::handle effective_hour, py::handle mode) {
+std::string split_mode_text(const char* method, py::handle ts, py::handle effective_hour, py::handle mode) {
+    // The clock is the module's `datetime`, which a script may rebind: each field must be one a
+    // datetime can hold, so the execution side can read the record back.
+    struct Field {
+        const char* name;
+        long long lowest, highest;
+    };
+    constexpr Field fields[] = {{"year", 1, 9999}, {"month", 1, 12},  {"day", 1, 31},          {"hour", 0, 23},
+                                {"minute", 0, 59}, {"second", 0, 59}, {"microsecond", 0, 999999}};
     std::vector<long long> parts;
-    for (const char* field : {"year", "month", "day", "hour", "minute", "second", "microsecond"}) {
-        py::object value = ts.attr(field);
+    for (const Field& field : fields) {
+        py::object value = ts.attr(field.name);
         std::optional<Number> whole = number(value);
-        if (!whole || whole->kind != Number::integer) {
-            throw py::type_error(std::string("the clock's time ") + field + " is not a whole number: " +
-                                 plain::shown(value));
+        int overflow = 0;
+        long long part = whole && whole->kind == Number::integer
+                             ? PyLong_AsLongLongAndOverflow(exact_number(value).ptr(), &overflow)
+                             : -1;
+        if (!whole || whole->kind != Number::integer || overflow != 0 || part < field.lowest || part > field.highest) {
+            plain::refuse(PyExc_ValueError, plain::Where::attribute(method, "Norvane.datetime"),
+                          std::string("the clock's ") + field.name + " must be a whole number from " +
+                              std::to_string(field.lowest) + " to " + std::to_string(field.highest) + ", not " +
+                              plain::shown(value));
         }
-        parts.push_back(std::stoll(whole->digits));
+        parts.push_back(part);
     }
     if (parts[6] == 0) {
         parts.pop_back();

@@ -12,8 +12,9 @@
 namespace norvane::splitting {
 namespace py = pybind11;
 
-// The record text of a change made at `ts` (a datetime).
-std::string split_mode_text(py::handle ts, py::handle effective_hour, py::handle mode);
+// The record text of a change made at `ts` (a datetime); a clock field out of a datetime's range
+// is refused (ValueError) naming `method`.
+std::string split_mode_text(const char* method, py::handle ts, py::handle effective_hour, py::handle mode);
 
 // {"ts": datetime, "effective_hour": int or float, "split_mode": str} of a record text. Any other
 // text is refused with ValueError (TypeError when the value is no text at all).

@@ -1,0 +1,171 @@
+#include "signals/upload_lock.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include "common/namespace.hpp"
+#include "common/plain.hpp"
+#include "common/text.hpp"
+#include "common/truth.hpp"
+
+namespace norvane::signals {
+
+namespace {
+
+// Renews the key for ARGV[2] ms only while it holds the caller's token: 1 when renewed, else 0.
+constexpr const char* renew_script = R"(if redis.call("get", KEYS[1]) == ARGV[1] then
+    return redis.call("pexpire", KEYS[1], ARGV[2])
+end
+return 0)";
+
+// Deletes the key only while it holds the caller's token: 1 when deleted, 0 otherwise.
+constexpr const char* give_back_script = R"(if redis.call("get", KEYS[1]) == ARGV[1] then
+    return redis.call("del", KEYS[1])
+end
+return 0)";
+
+// What Redis takes as an expiry in milliseconds, and what an upload sensibly waits: 1 ms to a day.
+constexpr double shortest_seconds = 0.001;
+constexpr double longest_seconds = 86400;
+
+// The upload under way in this thread. A plain pointer to an object on that upload's stack: it
+// owns nothing.
+thread_local const UploadUnderWay* current_upload = nullptr;
+
+// A fresh token: 128 random bits as hex.
+std::string new_token() {
+    std::random_device source;
+    std::string token;
+    for (int i = 0; i < 4; ++i) {
+        char part[9];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(source()));
+        token += part;
+    }
+    return token;
+}
+
+double seconds_in_namespace(const char* method, const char* name) {
+    py::object value = ns(name);
+    const std::string attribute = std::string("Norvane.") + name;
+    std::optional<py::object> seconds = plain::real(value, plain::Where::attribute(method, attribute.c_str()));
+    double number = seconds ? py::float_(*seconds).cast<double>() : NAN;
+    if (!(number >= shortest_seconds && number <= longest_seconds)) {
+        plain::refuse(PyExc_ValueError, plain::Where::attribute(method, attribute.c_str()),
+                      "must be a number of seconds from 0.001 to 86400, not " + plain::shown(value));
+    }
+    return number;
+}
+
+std::string seconds_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
+}
+
+long long milliseconds(double seconds) { return std::max(1LL, static_cast<long long>(seconds * 1000)); }
+
+[[noreturn]] void timeout(const std::string& message) {
+    PyErr_SetString(PyExc_TimeoutError, message.c_str());
+    throw py::error_already_set();
+}
+
+bool named_time_out(PyObject* type) {
+    std::string name = reinterpret_cast<PyTypeObject*>(type)->tp_name;
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    return name.find("timeout") != std::string::npos;
+}
+
+}  // namespace
+
+UploadLock::UploadLock(py::handle redis, const py::str& day, const std::string& account_id, const char* method,
+                       std::string who, UploadLock* outer)
+    : redis_(py::reinterpret_borrow<py::object>(redis)),
+      key_("norvane:upload:" + utf8(day) + ":" + account_id),
+      token_(new_token()),
+      day_(utf8(day)),
+      method_(method),
+      who_(std::move(who)),
+      outer_(outer) {
+    using clock = std::chrono::steady_clock;
+    const double wait = seconds_in_namespace(method, upload_wait_name);
+    expiry_seconds_ = seconds_in_namespace(method, upload_expiry_name);
+    const auto deadline = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(wait));
+    py::object set = redis_.attr("set");
+    // Polls every 50 ms with the interpreter free for other threads.
+    for (;;) {
+        if (truthy(set(key_, token_, py::arg("nx") = true, py::arg("px") = milliseconds(expiry_seconds_)))) break;
+        const auto now = clock::now();
+        if (now >= deadline) {
+            timeout(who_ + ", trading day " + day_ + ": another upload has held the day's upload lock for " +
+                    seconds_text(wait) + " s (Redis key " + utf8(key_) + "); nothing was written for this account");
+        }
+        {
+            py::gil_scoped_release free;
+            std::this_thread::sleep_for(std::min<clock::duration>(deadline - now, std::chrono::milliseconds(50)));
+        }
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
+    open_ = true;
+}
+
+UploadLock::~UploadLock() {
+    if (!open_) return;
+    // The writes' own error is the one being reported; a lock not given back ends with its expiry.
+    PyObject *type, *value, *trace;
+    PyErr_Fetch(&type, &value, &trace);
+    PyObject* answer = PyObject_CallMethod(redis_.ptr(), "eval", "siOs", give_back_script, 1, key_.ptr(), token_.c_str());
+    Py_XDECREF(answer);
+    PyErr_Clear();
+    PyErr_Restore(type, value, trace);
+}
+
+void UploadLock::renew() {
+    if (outer_ != nullptr) outer_->renew();
+    if (!open_ || !truthy(redis_.attr("eval")(renew_script, 1, key_, token_, milliseconds(expiry_seconds_)))) {
+        open_ = false;
+        timeout(who_ + ", trading day " + day_ + ": the upload lock lapsed before a write (its expiry is " +
+                seconds_text(expiry_seconds_) + " s), so the write was not sent; another upload may have "
+                "written the day since, repeat the upload");
+    }
+}
+
+void UploadLock::keep_until_expiry() { open_ = false; }
+
+void UploadLock::release() {
+    if (!open_) return;
+    open_ = false;
+    if (!truthy(redis_.attr("eval")(give_back_script, 1, key_, token_))) {
+        timeout(who_ + ", trading day " + day_ + ": the upload outlasted its lock (" + seconds_text(expiry_seconds_) +
+                " s), so another upload may have written the day meanwhile; repeat it");
+    }
+}
+
+bool UploadLock::outcome_unknown(const py::error_already_set& error) {
+    // An interrupt may come while the server already has the write.
+    if (!error.matches(PyExc_Exception) || named_time_out(error.type().ptr())) return true;
+    // The client libraries wrap the socket's time-out in errors of their own.
+    py::object cause = error.value();
+    for (int depth = 0; depth < 8 && cause && !cause.is_none(); ++depth) {
+        if (named_time_out(reinterpret_cast<PyObject*>(Py_TYPE(cause.ptr())))) return true;
+        py::object next = py::getattr(cause, "__cause__", py::none());
+        cause = next.is_none() ? py::getattr(cause, "__context__", py::none()) : next;
+    }
+    return false;
+}
+
+UploadUnderWay::UploadUnderWay(UploadLock& lock, std::optional<py::str> copy_account)
+    : lock(lock), copy_account(std::move(copy_account)), previous_(current_upload) {
+    current_upload = this;
+}
+
+UploadUnderWay::~UploadUnderWay() { current_upload = previous_; }
+
+const UploadUnderWay* UploadUnderWay::current() { return current_upload; }
+
+}  // namespace norvane::signals
