@@ -57,7 +57,7 @@ class StoreRecorder:
     two fields of account 8100, the upload lock is always free."""
 
     def __init__(self, count=0):
-        self.calls, self.count, self.turns = [], count, {}
+        self.calls, self.count, self.locks = [], count, {}
 
     def command(self, statement):
         self.calls.append(("command", statement))
@@ -82,15 +82,15 @@ class StoreRecorder:
 
     def set(self, key, token, nx, px):
         self.calls.append(("set", key, nx, px))
-        self.turns[key] = token
+        self.locks[key] = token
         return True
 
     def eval(self, script, numkeys, key, token, *expiry):
         if expiry:  # renewal of the upload lock
             self.calls.append(("renew", key))
-            return int(self.turns.get(key) == token)
+            return int(self.locks.get(key) == token)
         self.calls.append(("give back", key))
-        return int(self.turns.pop(key) == token)
+        return int(self.locks.pop(key) == token)
 
 
 class LibraryRecorder:

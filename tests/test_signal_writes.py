@@ -92,7 +92,7 @@ def test_a_desk_day_stores_exactly_the_recorded_rows_and_fields(account_object, 
     assert state == json.loads(STORED.read_text())
 
 
-# ---- round trips and turns ------------------------------------------------------------------------
+# ---- round trips and the upload lock ------------------------------------------------------------------------
 
 def test_an_upload_costs_the_same_round_trips_for_10_and_1000_rows(norvane_new_account, recording):
     def revision_calls(rows):
@@ -145,17 +145,17 @@ def test_uploads_that_meet_leave_the_day_holding_one_of_them_whole(norvane_new_a
     assert day_of(norvane_clickhouse_writer, account.copy_id) == (live, fields)
 
 
-def test_an_uploader_killed_mid_upload_holds_the_day_for_at_most_its_turn(norvane_new_account, norvane_clickhouse_writer,
+def test_an_uploader_killed_mid_upload_holds_the_day_for_at_most_its_lock_expiry(norvane_new_account, norvane_clickhouse_writer,
                                                                           recording):
     account = norvane_new_account()
     job = run_uploader(account, "k", 20, 0, "hold")
     for line in job.stdout:
-        if line.strip() == "holding":  # turn taken, hash written, the first statement under way
+        if line.strip() == "holding":  # lock taken, hash written, the first statement under way
             break
     job.kill()
     job.wait()
     trader = Norvane.Norvane(*account.args)
-    tries = []  # when the upload asked for the turn
+    tries = []  # when the upload asked for the lock
     trader.redis_conn = recording(trader.redis_conn, before=lambda name, *args: name == "set" and
                                   tries.append(time.monotonic()))
     began = time.monotonic()
@@ -164,17 +164,17 @@ def test_an_uploader_killed_mid_upload_holds_the_day_for_at_most_its_turn(norvan
     assert day_of(norvane_clickhouse_writer, account.id) == (table_of("s", 5), table_of("s", 5))
 
 
-def test_an_upload_that_does_not_get_its_turn_raises_and_writes_nothing(norvane_new_account, norvane_clickhouse_writer,
+def test_an_upload_that_does_not_get_the_lock_raises_and_writes_nothing(norvane_new_account, norvane_clickhouse_writer,
                                                                          norvane_redis_writer, monkeypatch):
     account = norvane_new_account()
     trader = Norvane.Norvane(*account.args)
-    turn = f"norvane:upload:{uploader.DAY}:{account.id}"
-    norvane_redis_writer.set(turn, "another job", px=10000)
+    lock = f"norvane:upload:{uploader.DAY}:{account.id}"
+    norvane_redis_writer.set(lock, "another job", px=10000)
     monkeypatch.setattr(Norvane, "_upload_wait_seconds", 0.3)
-    with pytest.raises(TimeoutError, match=f"account {account.id}, trading day {uploader.DAY}: another upload"):
+    with pytest.raises(TimeoutError, match=f"account {account.id}, trading day {uploader.DAY}: the day.s upload lock stayed taken"):
         trader.fun_update_signal(uploader.table("s", 5), use_redis=True)
     assert day_of(norvane_clickhouse_writer, account.id) == ({}, {})
-    assert norvane_redis_writer.get(turn) == "another job" and trader.update_df.empty
+    assert norvane_redis_writer.get(lock) == "another job" and trader.update_df.empty
 
 
 @pytest.mark.parametrize("frozen_at", ["the account's retire", "the copy account's retire"])

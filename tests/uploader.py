@@ -4,7 +4,7 @@
 
 Logs in, waits until the wall clock reads START (seconds since the epoch), uploads ROWS contracts
 named PREFIX000, PREFIX001, ... with use_redis=True and prints the answer as JSON. With "hold",
-its uploads' turns last 2 s, and it stops at its first ClickHouse statement, printing "holding",
+its uploads' locks last 2 s, and it stops at its first ClickHouse statement, printing "holding",
 until it is killed.
 """
 import json

@@ -102,8 +102,10 @@ UploadLock::UploadLock(py::handle redis, const py::str& day, const std::string& 
         if (truthy(set(key_, token_, py::arg("nx") = true, py::arg("px") = milliseconds(expiry_seconds_)))) break;
         const auto now = clock::now();
         if (now >= deadline) {
-            timeout(who_ + ", trading day " + day_ + ": another upload has held the day's upload lock for " +
-                    seconds_text(wait) + " s (Redis key " + utf8(key_) + "); nothing was written for this account");
+            timeout(who_ + ", trading day " + day_ + ": the day's upload lock stayed taken for " + seconds_text(wait) +
+                    " s (Redis key " + utf8(key_) + "): another upload holds it, or an earlier upload's write "
+                    "timed out and the lock ends with its expiry (" + seconds_text(expiry_seconds_) +
+                    " s); nothing was written for this account");
         }
         {
             py::gil_scoped_release free;
@@ -117,12 +119,10 @@ UploadLock::UploadLock(py::handle redis, const py::str& day, const std::string& 
 UploadLock::~UploadLock() {
     if (!open_) return;
     // The writes' own error is the one being reported; a lock not given back ends with its expiry.
-    PyObject *type, *value, *trace;
-    PyErr_Fetch(&type, &value, &trace);
+    py::error_scope pending;  // an error being raised stays as it is
     PyObject* answer = PyObject_CallMethod(redis_.ptr(), "eval", "siOs", give_back_script, 1, key_.ptr(), token_.c_str());
     Py_XDECREF(answer);
     PyErr_Clear();
-    PyErr_Restore(type, value, trace);
 }
 
 void UploadLock::renew() {
