@@ -3,6 +3,7 @@ import base64
 import datetime
 import http.client
 import inspect
+import threading
 import time
 import uuid
 from pathlib import Path
@@ -134,7 +135,11 @@ def test_read_only_account_cannot_insert_native(norvane_clickhouse_reader, norva
     assert norvane_clickhouse_writer.command(f"SELECT count() FROM {scratch_table}") == 0
 
 
-def test_update_mutation_is_synchronous_and_spares_later_rows(norvane_clickhouse_writer, scratch_table):
+@pytest.mark.parametrize("lightweight", [False, True], ids=["mutation", "lightweight update"])
+def test_update_mutation_is_synchronous_and_spares_later_rows(norvane_clickhouse_writer, scratch_table, lightweight):
+    if lightweight:  # as the signal table: ALTER TABLE ... UPDATE writes patch parts
+        norvane_clickhouse_writer.command(f"ALTER TABLE {scratch_table} MODIFY SETTING"
+                                          " enable_block_number_column = 1, enable_block_offset_column = 1")
     norvane_clickhouse_writer.insert(scratch_table, ROWS, column_names=["d", "t", "n", "f", "s", "i"])
     norvane_clickhouse_writer.command(f"ALTER TABLE {scratch_table} UPDATE s = 'cleared' WHERE i < 100")
     norvane_clickhouse_writer.command(f"INSERT INTO {scratch_table} (d, s, i) VALUES ('2025-08-30', 'later', 1)")
@@ -218,6 +223,25 @@ def test_an_error_inside_a_streamed_result_reaches_the_stream_reader(norvane_cli
     if client_reads_exception_tags():
         assert "Code: 395" in str(raised.value)
     assert norvane_clickhouse_writer.command("SELECT 1") == 1  # the client and the gateway go on
+
+
+def test_clients_run_side_by_side_and_a_session_one_request_at_a_time(norvane_stack):
+    ended = {}
+
+    def ask(name, params):
+        http_call(norvane_stack, b"SELECT sleep(1.5)" if name == "slow" else b"SELECT 42", params=params)
+        ended[name] = time.monotonic()
+
+    session = {"session_id": f"s-{uuid.uuid4()}"}
+    jobs = [threading.Thread(target=ask, args=args) for args in
+            [("slow", session), ("same session", session), ("another client", {})]]
+    jobs[0].start()
+    time.sleep(0.3)  # the slow one under way when the others come
+    for job in jobs[1:]:
+        job.start()
+    for job in jobs:
+        job.join(30)
+    assert ended["another client"] < ended["slow"] < ended["same session"]
 
 
 def test_a_query_its_client_gave_up_on_stops_holding_the_engine(norvane_stack):

@@ -1,11 +1,15 @@
-"""The embedded ClickHouse engine (chdb) behind the gateway: one statement at a time, sessions,
-and settings that last as long as on a server.
+"""The embedded ClickHouse engine (chdb) behind the gateway: statements of different clients side
+by side, sessions one request at a time, and settings that last as long as on a server.
 
 - A request without `session_id` runs on a connection of its own: its URL settings, `database`,
   `SET` and `USE` end with it.
 - A request with `session_id` runs on that session's connection: `SET`, `USE` and temporary
   tables carry over to the session's next requests, URL settings and `database` apply to the one
-  request. A session ends `session_timeout` seconds (default 60) after its last request.
+  request. A session ends `session_timeout` seconds (default 60) after its last request. A
+  session serves one request at a time: another waits for it (`SESSION_WAIT` seconds at most,
+  then SESSION_IS_LOCKED, as a server answers a concurrent client of a session).
+- Requests on different connections run on the engine at the same time (it runs each query on
+  threads of its own, outside the interpreter's lock).
 - Results in formats whose pieces join into the whole (`STREAMED_FORMATS`) are read from the
   engine block by block; between blocks the request checks that its client is still there, and
   cancels the query if it has gone. The engine writes every piece as a result of its own, so the
@@ -28,8 +32,11 @@ from .errors import EngineError
 from .native import NativeRewriter, UnsupportedNativeType
 from .sql_text import Statement, without_format
 
-# Mutations are applied before the statement returns, so the next read sees them.
-CONNECTION_SETTINGS = {"mutations_sync": "2"}
+# Mutations are applied before the statement returns, so the next read sees them. ALTER TABLE
+# ... UPDATE is a lightweight update (patch parts over the rows that exist when it is issued,
+# applied at read time) instead of a rewrite of the table's parts: the same rows change, and the
+# next statement sees them changed.
+CONNECTION_SETTINGS = {"mutations_sync": "2", "alter_update_mode": "lightweight"}
 # Statements whose results the engine reads block by block (others run to their end at once).
 STREAMED = ("SELECT", "WITH")
 # Formats whose pieces, each written by the engine as a result of its own, join into the result
@@ -39,6 +46,8 @@ STREAMED_FORMATS = frozenset({"Native", "TabSeparated", "TSV", "TabSeparatedRaw"
                               "TSKV", "LineAsString"})
 DEFAULT_SESSION_TIMEOUT = 60.0
 MAX_SESSION_TIMEOUT = 3600.0
+# How long a request waits for its session to end the request it serves.
+SESSION_WAIT = 10.0
 
 
 def quote_literal(value: str) -> str:
@@ -127,7 +136,8 @@ class Connection:
         self.raw = sqlitelike.connect(target)
         self.user = account.user
         self.known: dict[str, str] = {}
-        self.busy = False
+        self.turn = threading.Lock()  # a session's request holds it until its answer is closed
+        self.holders = 0              # requests holding or waiting for it (under the engine's lock)
         self.last_used = time.monotonic()
         self.timeout = DEFAULT_SESSION_TIMEOUT
         for name, value in CONNECTION_SETTINGS.items():
@@ -165,7 +175,7 @@ class Engine:
 
     def __init__(self, data_dir: str):
         self._data_dir = data_dir
-        self._lock = threading.Lock()
+        self._lock = threading.Lock()  # the table of sessions
         self._sessions: dict[str, Connection] = {}
         # Held open for the life of the gateway: the engine stops when its last connection closes.
         self._keeper = sqlitelike.connect(data_dir)
@@ -180,15 +190,12 @@ class Engine:
             self._keeper.close()
 
     def run(self, statement: Statement, account: ClickHouseAccount, request: Request) -> Answer:
-        """Run `statement`; the engine stays with this request until the answer is closed."""
-        self._lock.acquire()
+        """Run `statement`; its connection stays with this request until the answer is closed.
+        Statements on other connections run meanwhile."""
         try:
-            self._end_idle_sessions()
             connection, own = self._connection(account, request)
         except BaseException as error:
-            self._lock.release()
             raise _named(error, account) from None
-        connection.busy = True
         restore: dict[str, str | None] = {}
         previous_database = None
 
@@ -203,10 +210,9 @@ class Engine:
                 else:
                     with contextlib.suppress(Exception):
                         _restore(connection, restore, previous_database)
-                    connection.last_used = time.monotonic()
             finally:
-                connection.busy = False
-                self._lock.release()
+                if not own:
+                    self._release(connection)
 
         try:
             if request.database:
@@ -226,26 +232,41 @@ class Engine:
         return answer
 
     def _connection(self, account: ClickHouseAccount, request: Request) -> tuple[Connection, bool]:
-        """The session's connection (False: kept) or a fresh one (True: closed after the request)."""
+        """The session's connection, its turn taken (False: kept), or a fresh one (True: closed
+        after the request)."""
         read_only = account.readonly or request.read_only
         target = f"{self._data_dir}?mode=ro" if read_only else self._data_dir
         if request.session_id is None or request.read_only:
             return Connection(target, account), True
-        session = self._sessions.get(request.session_id)
-        if session is None:
-            if request.session_check:
-                raise EngineError.build(372, "SESSION_NOT_FOUND", f"Session {request.session_id} not found")
-            session = self._sessions[request.session_id] = Connection(target, account)
-        elif session.user != account.user:
+        with self._lock:
+            self._end_idle_sessions()
+            session = self._sessions.get(request.session_id)
+            if session is None:
+                if request.session_check:
+                    raise EngineError.build(372, "SESSION_NOT_FOUND", f"Session {request.session_id} not found")
+                session = self._sessions[request.session_id] = Connection(target, account)
+            elif session.user != account.user:
+                raise EngineError.build(373, "SESSION_IS_LOCKED",
+                                        f"Session {request.session_id} belongs to a different user")
+            session.holders += 1
+        if not session.turn.acquire(timeout=SESSION_WAIT):
+            with self._lock:
+                session.holders -= 1
             raise EngineError.build(373, "SESSION_IS_LOCKED",
-                                    f"Session {request.session_id} belongs to a different user")
+                                    f"Session {request.session_id} is locked by a concurrent client")
         session.timeout = request.session_timeout
         return session, False
+
+    def _release(self, session: Connection) -> None:
+        with self._lock:
+            session.holders -= 1
+            session.last_used = time.monotonic()
+        session.turn.release()
 
     def _end_idle_sessions(self) -> None:
         now = time.monotonic()
         for session_id, session in list(self._sessions.items()):
-            if not session.busy and now - session.last_used > session.timeout:
+            if session.holders == 0 and now - session.last_used > session.timeout:
                 session.close()
                 del self._sessions[session_id]
 

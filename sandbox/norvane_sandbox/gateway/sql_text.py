@@ -68,15 +68,24 @@ def _leading_keyword(sql: str) -> str:
     return ""
 
 
+# What can hide a semicolon (comments, literals, quoted names), and a semicolon: enough to find
+# the end of the first statement without making a token of every value of a long INSERT.
+_HIDING_OR_SEMICOLON = re.compile(r"""--[^\n]*|/\*.*?(?:\*/|\Z)|'(?:[^'\\]|\\.|'')*(?:'|\Z)"""
+                                  r"""|"(?:[^"\\]|\\.|"")*(?:"|\Z)|`(?:[^`\\]|\\.|``)*(?:`|\Z)|;""", re.S)
+
+
 def _check_single_statement(sql: str) -> None:
-    after_semicolon = False
-    for token in tokens(sql):
-        if after_semicolon and token.text != ";":
-            raise EngineError.build(62, "SYNTAX_ERROR",
-                                    f"Syntax error (Multi-statements are not allowed): failed at "
-                                    f"position {token.start + 1} (end of query): {sql[token.start:token.start + 40]!r}")
-        if token.text == ";":
-            after_semicolon = True
+    for semicolon in _HIDING_OR_SEMICOLON.finditer(sql):
+        if semicolon.group() != ";":
+            continue
+        end = semicolon.end()
+        for token in tokens(sql[end:]):
+            if token.text != ";":
+                start = end + token.start
+                raise EngineError.build(62, "SYNTAX_ERROR",
+                                        f"Syntax error (Multi-statements are not allowed): failed at "
+                                        f"position {start + 1} (end of query): {sql[start:start + 40]!r}")
+        return
 
 
 def _format_clause(sql: str) -> tuple[Token, Token] | None:

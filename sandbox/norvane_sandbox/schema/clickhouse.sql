@@ -2,7 +2,10 @@
 -- One statement per ';'. Every statement is safe to re-run.
 -- Every table keeps its small parts packed into one file (min_bytes_for_full_part_storage): a
 -- one-row insert then writes a file rather than a directory of files, several times faster on
--- the stack's disk; results are the same.
+-- the stack's disk; results are the same. The tables whose rows the module updates in place
+-- (retire, deletion, the trading flag) keep block numbers and offsets, so that their
+-- ALTER TABLE ... UPDATE is a lightweight update rather than a rewrite of every part; the
+-- MODIFY SETTING statements bring tables of earlier stacks to the same.
 
 CREATE DATABASE IF NOT EXISTS factors;
 CREATE DATABASE IF NOT EXISTS strategy;
@@ -23,7 +26,9 @@ CREATE TABLE IF NOT EXISTS factors.t_account_info (
     zip_begindate String,
     zip_enddate String,
     env String DEFAULT 'prod'
-) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600,
+    enable_block_number_column = 1, enable_block_offset_column = 1;
+ALTER TABLE factors.t_account_info MODIFY SETTING enable_block_number_column = 1, enable_block_offset_column = 1;
 
 -- Real account -> copy account links; is_valid 0 marks a withdrawn link.
 CREATE TABLE IF NOT EXISTS factors.t_assetacc_match (
@@ -57,7 +62,9 @@ CREATE TABLE IF NOT EXISTS factors.t_order_dtl (
     data_source String,
     update_id Nullable(String),
     delete_tag Nullable(Int8)
-) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600;
+) ENGINE = MergeTree ORDER BY tuple() SETTINGS min_bytes_for_full_part_storage = 104857600,
+    enable_block_number_column = 1, enable_block_offset_column = 1;
+ALTER TABLE factors.t_order_dtl MODIFY SETTING enable_block_number_column = 1, enable_block_offset_column = 1;
 
 CREATE TABLE IF NOT EXISTS factors.TWAP_config (
     commodity String,
