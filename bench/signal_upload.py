@@ -6,8 +6,7 @@ account.
 For each row count, prints the median and the worst wall time of an upload, and per upload the
 ClickHouse statements and the Redis round trips (the account's Redis and the copy account's),
 counted on the clients the account object holds: one counted call is one request on the wire.
-Start and seed the stack first (`./dev stack start`, `./dev stack seed`): the stack's retire
-statement rewrites the whole signal table, so its time grows with the rows the table holds.
+Start and seed the stack first (`./dev stack start`, `./dev stack seed`).
 """
 from __future__ import annotations
 
@@ -97,8 +96,7 @@ def main() -> None:
               f" worst {max(walls):.3f} s (each: {', '.join(f'{wall:.3f}' for wall in walls)})")
         print(f"  ClickHouse statements per upload: {per_upload(statements)}")
         print(f"  Redis round trips per upload: account {per_upload(own)}; copy account {per_upload(copy)}")
-    # The stack's retire statements rewrite every part of the signal table, so they slow down as
-    # it grows: the bench takes its rows away again (a desk's table is seeded small).
+    # The bench takes its rows away again (a desk's table is seeded small).
     redis_client("redis-test").delete(day)
     writer = clickhouse_client()
     try:
