@@ -1,6 +1,7 @@
 // Deal history: a real account's deals of the day from the risk platform, or the stored deals of
 // a range of trading days. A real account's deals are kept in two tables, read together with
 // nothing removed; a simulated account has a table of its own.
+#include "account/identity.hpp"
 #include "records/frame.hpp"
 #include "records/records.hpp"
 

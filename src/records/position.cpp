@@ -1,6 +1,7 @@
 // Position history: a real account's positions from the risk platform, or the stored daily
 // position records of a range of days, filtered and keyed by `day`. A real account's records are
 // kept in two tables, read together with nothing removed; a simulated account has its own.
+#include "account/identity.hpp"
 #include "records/frame.hpp"
 #include "records/records.hpp"
 
