@@ -18,16 +18,14 @@ import pybind11
 
 REPO = Path(__file__).resolve().parent.parent
 SOURCES = sorted((REPO / "src").rglob("*.cpp"))
-# What CMakeLists.txt defines for the module's sources.
+# What CMakeLists.txt (and pybind11_add_module: hidden visibility) sets for the module's sources.
 DEFINES = ["-DNORVANE_MODULE=Norvane", '-DNORVANE_VERSION="0"']
-
-
 INCLUDES = [f"-I{REPO / 'src'}", f"-I{pybind11.get_include()}", f"-I{sysconfig.get_paths()['include']}"]
 
 
 def command(source: Path) -> list[str]:
-    return [os.environ.get("CXX", "g++"), "-std=c++17", "-fsyntax-only", "-Wall", "-Wextra", *DEFINES, *INCLUDES,
-            str(source)]
+    return [os.environ.get("CXX", "g++"), "-std=c++17", "-fsyntax-only", "-fvisibility=hidden", "-Wall", "-Wextra",
+            *DEFINES, *INCLUDES, str(source)]
 
 
 def main() -> int:

@@ -89,7 +89,6 @@ UploadLock::UploadLock(py::handle redis, const py::str& day, const std::string& 
       key_("norvane:upload:" + utf8(day) + ":" + account_id),
       token_(new_token()),
       day_(utf8(day)),
-      method_(method),
       who_(std::move(who)),
       outer_(outer) {
     using clock = std::chrono::steady_clock;

@@ -69,7 +69,7 @@ private:
 
     py::object redis_;
     py::str key_;
-    std::string token_, day_, method_, who_;
+    std::string token_, day_, who_;
     double expiry_seconds_ = 0;
     UploadLock* outer_;
     bool open_ = false;
