@@ -10,9 +10,8 @@ namespace py = pybind11;
 // How a method meets the guard: declared in its method table entry (module/methods.cpp) and
 // applied there, before the method's body runs.
 enum class Guard {
-    none,              // not guarded
-    first,             // the guard is the method's first step
-    after_call_stamp,  // the call time stamp is taken, then the guard runs (the signal upload)
+    none,   // not guarded (or guarded in its body: the signal upload reads the clock first)
+    first,  // the guard is the method's first step
 };
 
 // The refusal record when the object is not usable, nothing otherwise. Reads both flags afresh,

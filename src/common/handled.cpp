@@ -4,9 +4,7 @@
 #include <new>
 #include <string>
 
-#include "account/account.hpp"
 #include "account/endpoints.hpp"
-#include "common/output.hpp"
 #include "common/record.hpp"
 
 namespace norvane {
@@ -46,13 +44,6 @@ py::dict handler_answer(Errors errors, std::exception_ptr error, const Step& ste
         return record::of(2, py::str(text));
     }
     return record::failed(py::str(error_text(exception)));
-}
-
-py::object connect_failure(py::handle self, std::exception_ptr error) {
-    py::object exception = caught_exception(error);
-    self.attr("connect_tag") = py::int_(account::unusable);
-    say(record::of(account::unusable, py::str(error_text(exception))));
-    return py::none();
 }
 
 }  // namespace norvane

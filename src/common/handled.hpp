@@ -29,8 +29,6 @@ enum class Errors {
     raised,          // it reaches the caller as raised
     record,          // {"code": 1, "msg": repr of the error}
     record_in_step,  // {"code": 2, "msg": repr + "line_no: " + the step}: the history readers
-    connect_flag,    // connect_tag := 4003, {"code": 4003, "msg": repr} printed, None returned:
-                     // fun_clickhouse_connect, whose failure the guard then reports
 };
 
 // Where a method whose argument checks lie outside its handler is. While the number is 0 the
@@ -50,9 +48,5 @@ struct Step {
 // record_in_step) at `step`: the handler's record, or the error thrown on while the method was
 // still checking its arguments or when it is not an ordinary error.
 py::dict handler_answer(Errors errors, std::exception_ptr error, const Step& step);
-
-// The answer of Errors::connect_flag to an error raised opening the ClickHouse client of `self`:
-// `client` keeps what it had (None on the first call, the old client on a reconnect).
-py::object connect_failure(py::handle self, std::exception_ptr error);
 
 }  // namespace norvane

@@ -23,7 +23,6 @@
 #include <variant>
 #include <vector>
 
-#include "common/clock.hpp"
 #include "common/guard.hpp"
 #include "common/handled.hpp"
 
@@ -72,8 +71,7 @@ std::vector<py::object> bind_arguments(const Signature& signature, PyObject* con
 // "name($self, /, a, b='x')\n--\n\n" + summary: the form from which inspect reads a signature.
 std::string docstring(const Signature& signature, const char* summary);
 
-// A method body's parameters: first the call time stamp (const std::string&) when its entry
-// declares Guard::after_call_stamp, then a Step& when it checks arguments outside its handler
+// A method body's parameters: a Step& when it checks arguments outside its handler
 // (common/handled.hpp), then its Python arguments as py::object (self first for instance methods).
 template <class F>
 struct Body;
@@ -85,21 +83,13 @@ struct Body<py::object (*)(A...)> {
 };
 
 // One compiled method with the guard and error handler its table entry declares: the guard runs
-// before the body (after taking the call time stamp for Guard::after_call_stamp); the body runs
-// inside the declared handler, from its first step or, for a body that takes a Step, from the
-// step where it sets 1.
-//
-// The four ways `invoke` calls a body are the combinations of the two leading parameters. The
-// call time stamp comes before the guard because the signal upload takes it as its very first
-// action: a refused upload has read the clock too, and its message's stamp is the moment of the
-// call, not of the checks (tests/test_module pins the order).
+// before the body; the body runs inside the declared handler, from its first step or, for a body
+// that takes a Step, from the step where it sets 1.
 template <auto Impl, Guard guarded, Errors errors>
 struct Method {
     using Shape = Body<decltype(Impl)>;
-    static constexpr bool stamped = guarded == Guard::after_call_stamp;
-    static constexpr bool stepped =
-        std::is_same_v<typename Shape::template parameter<stamped>, Step&>;
-    static constexpr std::size_t python_arity = Shape::arity - stamped - stepped;
+    static constexpr bool stepped = std::is_same_v<typename Shape::template parameter<0>, Step&>;
+    static constexpr std::size_t python_arity = Shape::arity - stepped;
     static_assert(!stepped || errors == Errors::record || errors == Errors::record_in_step,
                   "a Step marks where the body enters its handler, so the entry must declare one");
 
@@ -107,33 +97,20 @@ struct Method {
     static inline Signature signature;
 
     template <std::size_t... I>
-    static py::object invoke(const std::string& stamp, Step& step,
-                             const std::vector<py::object>& arguments, std::index_sequence<I...>) {
-        if constexpr (stamped && stepped) return Impl(stamp, step, arguments[I]...);
-        else if constexpr (stamped) return Impl(stamp, arguments[I]...);
-        else if constexpr (stepped) return Impl(step, arguments[I]...);
+    static py::object invoke(Step& step, const std::vector<py::object>& arguments, std::index_sequence<I...>) {
+        if constexpr (stepped) return Impl(step, arguments[I]...);
         else return Impl(arguments[I]...);
     }
 
     static py::object run(const std::vector<py::object>& arguments) {
-        std::string stamp;
-        if constexpr (stamped) stamp = clock::call_stamp();
         if constexpr (guarded != Guard::none) {
             if (auto refused = guard(arguments[0])) return *refused;
         }
         Step step;
         if constexpr (!stepped) step = 1;
-        auto body = [&] {
-            return invoke(stamp, step, arguments, std::make_index_sequence<python_arity>{});
-        };
+        auto body = [&] { return invoke(step, arguments, std::make_index_sequence<python_arity>{}); };
         if constexpr (errors == Errors::raised) {
             return body();
-        } else if constexpr (errors == Errors::connect_flag) {
-            try {
-                return body();
-            } catch (...) {
-                return connect_failure(arguments[0], std::current_exception());
-            }
         } else {
             std::exception_ptr error;
             try {

@@ -23,7 +23,7 @@ void define_methods(py::dict& class_dict) {
         "Open the account's connections, verify it and look up its copy account.");
     table.static_method<account::unix_to_datetime, Guard::none, Errors::raised>(
         "unix_to_datetime", {"unix_timestamp"}, "A Unix time stamp as its UTC date \"%Y-%m-%d\".");
-    table.instance<account::fun_clickhouse_connect, Guard::none, Errors::connect_flag>(
+    table.instance<account::fun_clickhouse_connect, Guard::none, Errors::raised>(
         "fun_clickhouse_connect", {}, "Open the ClickHouse client; sets client and connect_tag.");
     table.instance<account::fun_login, Guard::none, Errors::raised>(
         "fun_login", {}, "Verify the account against the account register and ping Redis.");
@@ -34,7 +34,7 @@ void define_methods(py::dict& class_dict) {
         "Store an uploaded signal table once more under the linked copy account.");
     table.instance<account::contract_format, Guard::none, Errors::raised>(
         "contract_format", {}, "Does nothing; returns None.");
-    table.instance<signals::fun_update_signal, Guard::after_call_stamp, Errors::raised>(
+    table.instance<signals::fun_update_signal, Guard::none, Errors::raised>(
         "fun_update_signal",
         {"input_data", {"use_redis", false}, {"continuous_holding", false},
          {"simple", false}},

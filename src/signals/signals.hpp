@@ -8,11 +8,10 @@ namespace norvane::signals {
 namespace py = pybind11;
 
 // Checks a table of target positions, keeps the valid rows and stores them for the account (and
-// its copy account) unless it equals the previous upload of this object. `stamp` is the call
-// time stamp, taken before the guard.
-py::object fun_update_signal(const std::string& stamp, py::object self, py::object input_data,
-                             py::object use_redis, py::object continuous_holding,
-                             py::object simple);
+// its copy account) unless it equals the previous upload of this object. Guarded in its body,
+// after it has taken the call time stamp.
+py::object fun_update_signal(py::object self, py::object input_data, py::object use_redis,
+                             py::object continuous_holding, py::object simple);
 
 // Stores an uploaded signal table once more under the linked copy account; 0 in every case.
 py::object fun_replicate_save(py::object self, py::object tmp_mat, py::object continuous_holding);

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "account/identity.hpp"
+#include "common/clock.hpp"
+#include "common/guard.hpp"
 #include "common/labels.hpp"
 #include "common/outside.hpp"
 #include "common/plain.hpp"
@@ -80,9 +82,13 @@ std::string counts_text(size_t input_count, size_t valid_count, const std::strin
 
 }  // namespace
 
-py::object fun_update_signal(const std::string& stamp, py::object self, py::object input_data,
-                             py::object use_redis, py::object continuous_holding,
-                             py::object /*simple*/) {
+py::object fun_update_signal(py::object self, py::object input_data, py::object use_redis,
+                             py::object continuous_holding, py::object /*simple*/) {
+    // The call time stamp is the upload's first action, before the guard: a refused upload has
+    // read the clock too, and every stamp of the call is the moment of the call.
+    const std::string stamp = clock::call_stamp();
+    if (auto refused = guard(self)) return *refused;
+
     // Every caller object is asked once: the flags, the identity, the table.
     const bool to_redis = truthy(use_redis);
     const bool continuous = truthy(continuous_holding);
