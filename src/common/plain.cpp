@@ -134,12 +134,10 @@ std::optional<py::object> real(py::handle value, const Where& where) {
             // Up to 2**53 an int is stored as itself; beyond, as the float the table keeps (2**53 + 1
             // is 9007199254740992.0), so the hash and the rows hold one value. The bound is taken on
             // the exact value: the rounded float of 2**53 + 1 is 2**53.
-            py::int_ bound(static_cast<long long>(exact_integers));
-            py::object magnitude = py::reinterpret_steal<py::object>(PyNumber_Absolute(whole.ptr()));
-            if (!magnitude) throw py::error_already_set();
-            int exact = PyObject_RichCompareBool(magnitude.ptr(), bound.ptr(), Py_LE);
-            if (exact < 0) throw py::error_already_set();
-            if (exact == 1) return whole;
+            int overflow = 0;
+            const long long exact = PyLong_AsLongLongAndOverflow(whole.ptr(), &overflow);
+            const auto bound = static_cast<long long>(exact_integers);
+            if (overflow == 0 && exact >= -bound && exact <= bound) return whole;
             floating = as_float;
         } else {
             floating = numeric->value;
