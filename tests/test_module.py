@@ -124,7 +124,7 @@ def test_signatures_show_arguments_and_defaults():
 
 @pytest.mark.parametrize("args, kwargs, message", [
     (("a", "k"), {}, "__init__() missing 1 required positional argument: 'user_id'"),
-    ((), {}, "__init__() missing 3 required positional arguments: 'account_id', 'acquire_key' and 'user_id'"),
+    ((), {}, "__init__() missing 3 required positional arguments: 'account_id', 'acquire_key', and 'user_id'"),
     (("a", "k", "u", "test", "extra"), {}, "__init__() takes from 4 to 5 positional arguments but 6 were given"),
     (("a", "k", "u"), {"environment": "test"}, "__init__() got an unexpected keyword argument 'environment'"),
     (("a", "k", "u"), {"account_id": "b"}, "__init__() got multiple values for argument 'account_id'"),

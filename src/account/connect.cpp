@@ -2,7 +2,6 @@
 #include "account/endpoints.hpp"
 #include "common/closing.hpp"
 #include "common/handled.hpp"
-#include "common/output.hpp"
 #include "common/record.hpp"
 
 namespace norvane::account {
@@ -17,7 +16,7 @@ py::object fun_clickhouse_connect(py::object self) {
     } catch (...) {
         py::object error = caught_exception(std::current_exception());
         self.attr("connect_tag") = py::int_(unusable);
-        say(record::of(unusable, py::str(error_text(error))));
+        py::print(record::of(unusable, py::str(error_text(error))));
         return py::none();
     }
     // A reconnect closes the client it replaces; a failed reconnect keeps the old one.
@@ -25,7 +24,7 @@ py::object fun_clickhouse_connect(py::object self) {
     self.attr("client") = client;
     if (!replaced.is_none() && !replaced.is(client)) close_quietly(replaced);
     self.attr("connect_tag") = py::int_(0);
-    say(record::ok("connect to database"));
+    py::print(record::ok("connect to database"));
     return py::none();
 }
 

@@ -1,5 +1,6 @@
 #include "account/endpoints.hpp"
 #include "common/outside.hpp"
+#include "common/passwords.hpp"
 #include "common/text.hpp"
 
 
@@ -9,24 +10,7 @@ using namespace pybind11::literals;
 
 namespace {
 
-std::string configured(const char* variable, const char* fallback) {
-    return str_of(outside::os().attr("environ").attr("get")(variable, fallback));
-}
-
-struct Password {
-    const char* variable;
-    const char* fallback;
-};
-
-constexpr Password clickhouse{"NORVANE_CLICKHOUSE_PASSWORD", "Wanders_gk_7!"};
-constexpr Password factors{"NORVANE_FACTORS_PASSWORD", "Lantern_7k58206"};
-constexpr Password prod_redis{"NORVANE_REDIS_PROD_PASSWORD", "71plm@48okn"};
-constexpr Password test_redis{"NORVANE_REDIS_TEST_PASSWORD", "!Tjelmuk@pvo"};
-constexpr Password mysql{"NORVANE_MYSQL_PASSWORD", "mossgrave_5836#"};
-constexpr Password risk{"NORVANE_RISK_PASSWORD", "804317"};
-constexpr Password passwords[] = {clickhouse, factors, prod_redis, test_redis, mysql, risk};
-
-std::string password(const Password& which) { return configured(which.variable, which.fallback); }
+using passwords::configured;
 
 struct EnvironmentRedis {
     const char* env;
@@ -47,23 +31,12 @@ std::string database_host() { return configured("NORVANE_DB_HOST", "127.0.0.1");
 
 std::string risk_host() { return configured("NORVANE_RISK_HOST", "127.0.0.5"); }
 
-std::string clickhouse_password() { return password(clickhouse); }
-std::string factors_password() { return password(factors); }
-std::string prod_redis_password() { return password(prod_redis); }
-std::string test_redis_password() { return password(test_redis); }
-std::string mysql_password() { return password(mysql); }
-std::string risk_password() { return password(risk); }
-
-std::string without_passwords(std::string text) {
-    for (const auto& which : passwords) {
-        const std::string secret = password(which);
-        if (secret.empty()) continue;
-        for (auto at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3)) {
-            text.replace(at, secret.size(), "***");
-        }
-    }
-    return text;
-}
+std::string clickhouse_password() { return passwords::of(passwords::clickhouse); }
+std::string factors_password() { return passwords::of(passwords::factors); }
+std::string prod_redis_password() { return passwords::of(passwords::prod_redis); }
+std::string test_redis_password() { return passwords::of(passwords::test_redis); }
+std::string mysql_password() { return passwords::of(passwords::mysql); }
+std::string risk_password() { return passwords::of(passwords::risk); }
 
 py::object clickhouse_client(const char* user, const std::string& password) {
     py::object client = outside::clickhouse_connect().attr("get_client")(

@@ -7,12 +7,7 @@
 //   NORVANE_REDIS_PROD67_HOST    Redis of env "prod67" (127.0.0.3)
 //   NORVANE_REDIS_PROD65_HOST    Redis of env "prod65" (127.0.0.4)
 //   NORVANE_RISK_HOST            the risk platform's real-time service (127.0.0.5)
-//   NORVANE_CLICKHOUSE_PASSWORD  ClickHouse account "norvane"
-//   NORVANE_FACTORS_PASSWORD     ClickHouse account "read_factors"
-//   NORVANE_REDIS_PROD_PASSWORD  the three prod Redis servers
-//   NORVANE_REDIS_TEST_PASSWORD  the test Redis (also the copy accounts' Redis)
-//   NORVANE_MYSQL_PASSWORD       MySQL account "norvane"
-//   NORVANE_RISK_PASSWORD        the risk platform's real-time service
+// The passwords' variables are in common/passwords.hpp.
 #include <pybind11/pybind11.h>
 
 #include <string>
@@ -60,10 +55,6 @@ std::string prod_redis_password();
 std::string test_redis_password();
 std::string mysql_password();
 std::string risk_password();
-
-// The text of an error or message with every configured password masked as "***": no record,
-// printed line or error text of the module shows a password.
-std::string without_passwords(std::string text);
 
 // A new ClickHouse client of `user`: opening it contacts the server, within the opening bound;
 // its reads then wait for the read bound.

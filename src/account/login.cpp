@@ -1,9 +1,8 @@
 #include "account/account.hpp"
 #include "account/identity.hpp"
 #include "common/clock.hpp"
-#include "common/output.hpp"
 #include "common/sql.hpp"
-#include "common/truth.hpp"
+#include "common/plain.hpp"
 
 namespace norvane::account {
 
@@ -22,7 +21,7 @@ where account_id = {account_id} and is_valid = 1)";
 // Marks the object unusable: every guarded method refuses it from now on.
 void refuse_login(py::handle self) {
     self.attr("login") = py::int_(unusable);
-    say(py::str("-----------连接成功但是入参有误------------"));
+    py::print(py::str("-----------连接成功但是入参有误------------"));
 }
 
 }  // namespace
@@ -38,13 +37,13 @@ py::object fun_login(py::object self) {
     // A silent Redis does not excuse wrong credentials: the account count is judged either way.
     py::object count = result.attr("result_set")[py::int_(0)][py::int_(0)];
     bool registered = count > py::int_(0);
-    if (!truthy(pong)) {
-        say(py::str("Redis 连接失败：ping 无响应"));
+    if (!plain::truth(pong)) {
+        py::print(py::str("Redis 连接失败：ping 无响应"));
         if (!registered) refuse_login(self);
         return py::int_(0);
     }
     if (registered) {
-        say(py::str("----------连接数据库成功, 可进行查询， 当前版本更新于20250829----------"));
+        py::print(py::str("----------连接数据库成功, 可进行查询， 当前版本更新于20250829----------"));
     } else {
         refuse_login(self);
     }

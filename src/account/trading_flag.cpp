@@ -1,6 +1,7 @@
 #include "account/account.hpp"
 #include "account/identity.hpp"
 #include "common/clock.hpp"
+#include "common/guard.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
@@ -43,6 +44,7 @@ WHERE account_id = {account_id} and zip_enddate = '2500-12-31 00:00:00')";
 // Not atomic: between closing the open rows and inserting the new one the account has no open
 // row, and a failure there leaves it so (the error reaches the caller).
 py::object fun_update_sts(py::object self, py::object trade_flag) {
+    if (auto refused = guard(self)) return *refused;
     // The flag is asked once: whether it equals True, else whether it equals False.
     const bool on = trade_flag.equal(py::bool_(true));
     if (!on && !trade_flag.equal(py::bool_(false))) return record::malformed_input();

@@ -1,5 +1,7 @@
 #include "account/account.hpp"
 #include "common/clock.hpp"
+#include "common/guard.hpp"
+#include "common/handled.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 
@@ -15,14 +17,17 @@ from factors.risk_config
 where {valid} and is_valid = 1 and category = {info})";
 
 py::object fun_read_info(py::object self, py::object info) {
-    // Validity by the server's clock, the upper bound included.
-    std::string statement = sql::fill(risk_limits,
-                                      {{"valid", sql::valid_at_server_now}, {"info", sql::text(info)}});
-    py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
-    // Row by row in the order returned: of two rows with the same name the later one wins.
-    py::dict limits;
-    for (py::handle row : rows) limits[row[py::int_(0)]] = row[py::int_(1)];
-    return record::ok("success", limits);
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        // Validity by the server's clock, the upper bound included.
+        std::string statement = sql::fill(risk_limits,
+                                          {{"valid", sql::valid_at_server_now}, {"info", sql::text(info)}});
+        py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
+        // Row by row in the order returned: of two rows with the same name the later one wins.
+        py::dict limits;
+        for (py::handle row : rows) limits[row[py::int_(0)]] = row[py::int_(1)];
+        return record::ok("success", limits);
+    });
 }
 
 }  // namespace norvane::account

@@ -1,5 +1,5 @@
 #pragma once
-// The initialisation guard: an account object is usable only while `login` + `connect_tag` is 0.
+// The checks a method meets before its own steps.
 #include <pybind11/pybind11.h>
 
 #include <optional>
@@ -7,15 +7,13 @@
 namespace norvane {
 namespace py = pybind11;
 
-// How a method meets the guard: declared in its method table entry (module/methods.cpp) and
-// applied there, before the method's body runs.
-enum class Guard {
-    none,   // not guarded (or guarded in its body: the signal upload reads the clock first)
-    first,  // the guard is the method's first step
-};
-
-// The refusal record when the object is not usable, nothing otherwise. Reads both flags afresh,
-// so a script that sets either of them is heard at once.
+// The initialisation guard: an account object is usable only while `login` + `connect_tag` is 0.
+// The refusal record when it is not, nothing otherwise. Reads both flags afresh, so a script that
+// sets either of them is heard at once.
 std::optional<py::dict> guard(py::handle self);
+
+// Methods that read or write Redis ask the connection first: the ping record when it answers
+// with a false value, nothing otherwise. A ping that raises reaches the method's handler.
+std::optional<py::dict> ping_refused(py::handle redis);
 
 }  // namespace norvane

@@ -14,7 +14,7 @@ void bind_namespace(const py::module_& module) {
     module_dict = dict;
 }
 
-py::object ns(const char* name) {
+py::object module_value(const char* name) {
     PyObject* value = module_dict ? PyDict_GetItemString(module_dict, name) : nullptr;
     if (value == nullptr) {
         PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);

@@ -11,6 +11,6 @@ namespace py = pybind11;
 void bind_namespace(const py::module_& module);
 
 // The value currently bound to `name` in the module namespace; NameError when unbound.
-py::object ns(const char* name);
+py::object module_value(const char* name);
 
 }  // namespace norvane

@@ -32,17 +32,17 @@ inline constexpr Library libraries[] = {NORVANE_LIBRARIES(NORVANE_LIBRARY_ENTRY)
 #undef NORVANE_LIBRARY_ENTRY
 
 #define NORVANE_LIBRARY_ACCESSOR(name, module) \
-    inline py::object name() { return ns(#name); }
+    inline py::object name() { return module_value(#name); }
 NORVANE_LIBRARIES(NORVANE_LIBRARY_ACCESSOR)
 #undef NORVANE_LIBRARY_ACCESSOR
 
 // The risk platform library's names come with `from Velmora import *`; the methods use one.
 inline constexpr const char* risk_platform = "Velmora";
-inline py::object query_trader_all_info() { return ns("query_trader_all_info"); }
+inline py::object query_trader_all_info() { return module_value("query_trader_all_info"); }
 
 // The literal-only reader for texts kept in Redis (ast.literal_eval), bound under a private name
 // so that the public namespace stays the libraries, the risk platform's names and the class.
 inline constexpr const char* literal_reader = "_literal_eval";
-inline py::object literal_eval() { return ns(literal_reader); }
+inline py::object literal_eval() { return module_value(literal_reader); }
 
 }  // namespace norvane::outside

@@ -1,6 +1,7 @@
 #pragma once
-// Caller values turned into plain values once, at the door of a method, by one rule per kind of
-// column or argument: what is written, keyed and compared afterwards is only ever these values.
+// Input checks: caller values turned into plain values once, as a method begins, by one rule per
+// kind of column or argument: what is written, keyed and compared afterwards is only ever these
+// values.
 // A value with no valid form is refused with an error that names the method, the column (or the
 // argument), the row and the problem, before anything is written. Texts are taken by their own
 // characters (a str subclass's __str__ is never asked), numbers by their value.
@@ -27,6 +28,13 @@ struct Where {
     Where at(Py_ssize_t cell_row) const { return {method, kind, name, cell_row}; }
     std::string text() const;
 };
+
+// The Python truth of a value (bool(value)); what its __bool__ or __len__ raises reaches the caller.
+inline bool truth(py::handle value) {
+    int truth = PyObject_IsTrue(value.ptr());
+    if (truth < 0) throw py::error_already_set();
+    return truth != 0;
+}
 
 // Raises `type` (TypeError, ValueError, ...) with "<where>: <problem>".
 [[noreturn]] void refuse(PyObject* type, const Where& where, const std::string& problem);

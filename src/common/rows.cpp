@@ -46,7 +46,7 @@ namespace {
 [[noreturn]] void python_error() { throw py::error_already_set(); }
 
 // A new reference from the C API as an owned object; a null one is the pending Python error.
-py::object owned(PyObject* object) {
+py::object new_reference(PyObject* object) {
     if (object == nullptr) python_error();
     return py::reinterpret_steal<py::object>(object);
 }
@@ -103,7 +103,7 @@ std::optional<py::list> converted_directly(py::handle result_set, py::handle nam
 // and what is read must stay alive and in place. Rows must be tuples or lists of the table's width
 // (pandas pads or refuses others).
 std::optional<std::vector<py::tuple>> own_rows(py::handle result_set, std::size_t width) {
-    py::object sequence = owned(PySequence_Fast(result_set.ptr(), "result_set must be a sequence of rows"));
+    py::object sequence = new_reference(PySequence_Fast(result_set.ptr(), "result_set must be a sequence of rows"));
     const Py_ssize_t size = PySequence_Fast_GET_SIZE(sequence.ptr());
     std::vector<py::tuple> rows;
     rows.reserve(static_cast<std::size_t>(size));
@@ -114,7 +114,7 @@ std::optional<std::vector<py::tuple>> own_rows(py::handle result_set, std::size_
             return std::nullopt;
         }
         rows.push_back(PyTuple_CheckExact(row) ? py::reinterpret_borrow<py::tuple>(row)
-                                               : py::reinterpret_steal<py::tuple>(owned(PyList_AsTuple(row)).release()));
+                                               : py::reinterpret_steal<py::tuple>(new_reference(PyList_AsTuple(row)).release()));
     }
     return rows;
 }
@@ -207,7 +207,7 @@ private:
         if (type == &PyUnicode_Type) return writable_text(value) ? borrowed(value) : give_up();
         if (type == PyDateTimeAPI->DateTimeType) return moment_milliseconds(value);
         if (type == PyDateTimeAPI->DateType) return date_milliseconds(value);
-        if (type == PyDateTimeAPI->TimeType) return owned(PyObject_CallMethod(value, "isoformat", nullptr));
+        if (type == PyDateTimeAPI->TimeType) return new_reference(PyObject_CallMethod(value, "isoformat", nullptr));
         if (type == &PyBytes_Type) return bytes_text(value);
         if (type == &PyList_Type || type == &PyTuple_Type || type == &PySet_Type || type == &PyFrozenSet_Type) {
             return sequence(value);
@@ -239,7 +239,7 @@ private:
     // A value of a date column turned into text: a date as "%Y-%m-%d", anything else as str() of it.
     py::object as_text(PyObject* value) {
         if (is_missing(value)) return py::none();
-        if (Py_TYPE(value) != PyDateTimeAPI->DateType) return owned(PyObject_Str(value));
+        if (Py_TYPE(value) != PyDateTimeAPI->DateType) return new_reference(PyObject_Str(value));
         py::object& text = day_texts_[date_key(value)];
         if (!text) {
             char buffer[16];
@@ -257,7 +257,7 @@ private:
     py::object moment_milliseconds(PyObject* moment) {
         std::optional<std::int64_t> micros = epoch_microseconds(moment);
         if (!micros || (rounding_by_column_ && *micros % 1000 < 0)) return give_up();
-        return owned(PyLong_FromLongLong(*micros / 1000));
+        return new_reference(PyLong_FromLongLong(*micros / 1000));
     }
 
     py::object date_milliseconds(PyObject* date) {
@@ -265,7 +265,7 @@ private:
         if (!milliseconds) {
             std::optional<std::int64_t> days = epoch_days(date);
             if (!days) return give_up();
-            milliseconds = owned(PyLong_FromLongLong(*days * 86400000LL));
+            milliseconds = new_reference(PyLong_FromLongLong(*days * 86400000LL));
         }
         return milliseconds;
     }
@@ -276,13 +276,13 @@ private:
             PyErr_Clear();
             return give_up();
         }
-        return owned(text);
+        return new_reference(text);
     }
 
     // Lists, tuples and sets become lists, their elements each by its own kind. The elements are
     // taken first: converting one may run Python code that changes the container.
     py::object sequence(PyObject* values) {
-        py::list elements = py::reinterpret_steal<py::list>(owned(PySequence_List(values)).release());
+        py::list elements = py::reinterpret_steal<py::list>(new_reference(PySequence_List(values)).release());
         py::list converted;
         for (py::handle element : elements) converted.append(plain(element.ptr()));
         return std::move(converted);
@@ -291,12 +291,12 @@ private:
     // A dict's keys are written as texts (str() of a key that is not one). The items are taken
     // first, as a sequence's elements are.
     py::object mapping(PyObject* items) {
-        py::list pairs = py::reinterpret_steal<py::list>(owned(PyDict_Items(items)).release());
+        py::list pairs = py::reinterpret_steal<py::list>(new_reference(PyDict_Items(items)).release());
         py::dict converted;
         for (py::handle pair : pairs) {
             PyObject* key = PyTuple_GET_ITEM(pair.ptr(), 0);
             if (PyBytes_Check(key)) return give_up();
-            py::object name = Py_TYPE(key) == &PyUnicode_Type ? borrowed(key) : owned(PyObject_Str(key));
+            py::object name = Py_TYPE(key) == &PyUnicode_Type ? borrowed(key) : new_reference(PyObject_Str(key));
             if (!writable_text(name.ptr())) return give_up();
             converted[name] = plain(PyTuple_GET_ITEM(pair.ptr(), 1));
         }
@@ -330,7 +330,7 @@ std::optional<py::list> dicts_of(const std::vector<py::tuple>& rows, const std::
     Converter convert;
     py::list dicts(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        py::object dict = owned(PyDict_Copy(shape.ptr()));
+        py::object dict = new_reference(PyDict_Copy(shape.ptr()));
         for (std::size_t c = 0; c < keys.size(); ++c) {
             py::object value = convert(treatment[c], PyTuple_GET_ITEM(rows[i].ptr(), static_cast<Py_ssize_t>(c)));
             if (PyDict_SetItem(dict.ptr(), keys[c].ptr(), value.ptr()) < 0) python_error();
@@ -410,7 +410,7 @@ double as_written(double value) {
 py::object written_float(PyObject* original, double value) {
     double written = as_written(value);
     if (original != nullptr && std::memcmp(&written, &value, sizeof value) == 0) return borrowed(original);
-    return owned(PyFloat_FromDouble(written));
+    return new_reference(PyFloat_FromDouble(written));
 }
 
 // ---- dates and times -------------------------------------------------------------------------
@@ -446,7 +446,7 @@ std::optional<std::int64_t> epoch_microseconds(PyObject* moment) {
          PyDateTime_DATE_GET_SECOND(moment)) * 1000000LL +
         PyDateTime_DATE_GET_MICROSECOND(moment);
     if (reinterpret_cast<PyDateTime_DateTime*>(moment)->hastzinfo) {
-        py::object offset = owned(PyObject_CallMethod(moment, "utcoffset", nullptr));
+        py::object offset = new_reference(PyObject_CallMethod(moment, "utcoffset", nullptr));
         if (!offset.is_none()) {
             if (!PyDelta_CheckExact(offset.ptr())) return std::nullopt;
             micros -= PyDateTime_DELTA_GET_DAYS(offset.ptr()) * microseconds_per_day +

@@ -1,6 +1,7 @@
 #include "account/identity.hpp"
 #include "common/literal_eval.hpp"
-#include "common/ping.hpp"
+#include "common/guard.hpp"
+#include "common/handled.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "live/live.hpp"
@@ -22,23 +23,28 @@ FROM factors.t_account_info
 WHERE {valid} and trade_flag = 'T' and account_id = {account_id})";
 
 py::object fun_last_trade(py::object self) {
-    py::object redis = self.attr("redis_conn");
-    if (auto silent = silent_redis(redis)) return *silent;
-    return record::ok_data(warning_entry(redis, "deal_warning", account::account_id(self, "fun_last_trade")));
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        py::object redis = self.attr("redis_conn");
+        if (auto refused = ping_refused(redis)) return *refused;
+        return record::ok_data(warning_entry(redis, "deal_warning", account::account_id(self, "fun_last_trade")));
+    });
 }
 
 py::object fun_margin_used(py::object self) {
-    py::object redis = self.attr("redis_conn");
-    if (auto silent = silent_redis(redis)) return *silent;
-    py::str account = account::account_id(self, "fun_margin_used");
-    py::object entry = literal_value(warning_entry(redis, "balance_warning", account));
-    // The register's validity test uses the server clock and includes the end of the row.
-    std::string statement = sql::fill(capital_in_force,
-                                      {{"valid", sql::valid_at_server_now},
-                                       {"account_id", sql::text(account)}});
-    py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
-    entry[py::str("shares")] = rows[py::int_(0)][py::int_(1)];
-    return record::ok_data(entry);
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        py::object redis = self.attr("redis_conn");
+        if (auto refused = ping_refused(redis)) return *refused;
+        py::str account = account::account_id(self, "fun_margin_used");
+        py::object entry = literal_value(warning_entry(redis, "balance_warning", account));
+        // The register's validity test uses the server clock and includes the end of the row.
+        std::string statement = sql::fill(capital_in_force, {{"valid", sql::valid_at_server_now},
+                                                             {"account_id", sql::text(account)}});
+        py::object rows = self.attr("client").attr("query")(statement).attr("result_set");
+        entry[py::str("shares")] = rows[py::int_(0)][py::int_(1)];
+        return record::ok_data(entry);
+    });
 }
 
 }  // namespace norvane::live

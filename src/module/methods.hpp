@@ -4,7 +4,7 @@
 namespace norvane {
 namespace py = pybind11;
 
-// Puts the account object's methods into the class namespace, in their order of definition.
-void define_methods(py::dict& class_dict);
+// Puts the account object's methods on the class, in their order of definition.
+void define_methods(py::object account_class);
 
 }  // namespace norvane

@@ -2,12 +2,12 @@
 // the risk platform library, warnings off for the whole process, then the class. A step that
 // fails aborts the load with its own error (a broken `redis` raises what `import redis` raises).
 #include <pybind11/pybind11.h>
+#include <pybind11/detail/exception_translation.h>
 
 #include <exception>
 #include <string>
 #include <utility>
 
-#include "common/handled.hpp"
 #include "common/namespace.hpp"
 #include "common/outside.hpp"
 #include "common/text.hpp"
@@ -45,6 +45,8 @@ void import_risk_platform(py::module_& m) {
     }
 }
 
+// A plain Python class (bases (object,), a normal __dict__), made as a class statement would make
+// it; its methods are then set on it (module/methods.cpp).
 py::object account_class() {
     py::dict namespace_;
     namespace_["__module__"] = module_name;
@@ -52,10 +54,14 @@ py::object account_class() {
     namespace_["__doc__"] =
         "The account object: one per trading account, holding its ClickHouse client and Redis "
         "connections.";
-    norvane::define_methods(namespace_);
     py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object object = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBaseObject_Type));
-    return type("Norvane", py::make_tuple(object), namespace_);
+    py::object account = type("Norvane", py::make_tuple(object), namespace_);
+    // Signatures are written by the method table, as the interpreter shows them.
+    py::options options;
+    options.disable_function_signatures();
+    norvane::define_methods(account);
+    return account;
 }
 
 // Runs `imports` with every warning ignored, and the warning filters as they were afterwards:
@@ -96,8 +102,12 @@ int exec_module(PyObject* module) noexcept {
     try {
         load(py::reinterpret_borrow<py::module_>(module));
         return 0;
+    } catch (py::error_already_set& error) {
+        error.restore();
+        return -1;
     } catch (...) {
-        norvane::set_python_error(std::current_exception());
+        // A C++ error as pybind11 raises it.
+        py::detail::try_translate_exceptions();
         return -1;
     }
 }

@@ -2,6 +2,8 @@
 // a range of trading days. A real account's deals are kept in two tables, read together with
 // nothing removed; a simulated account has a table of its own.
 #include "account/identity.hpp"
+#include "common/guard.hpp"
+#include "common/handled.hpp"
 #include "records/frame.hpp"
 #include "records/records.hpp"
 
@@ -27,16 +29,18 @@ constexpr const char* stored_deals = R"(select * from
 
 }  // namespace
 
-py::object fun_read_deal(Step& step, py::object self, py::object start_date, py::object end_date) {
+py::object fun_read_deal(py::object self, py::object start_date, py::object end_date) {
+    if (auto refused = guard(self)) return *refused;
     py::str account = account::account_id(self, "fun_read_deal");
     if (realtime_read(account, start_date, end_date)) return realtime_record(account, "成交");
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
-    // The main steps, numbered as in common/handled.hpp (Step).
-    step = 1;
-    const char* deals = real_account(account) ? stored_deals : simulated_deals;
-    step = 2;
-    return stored_rows(self, statement(deals, account, *range), step, {"trading_day", "day"});
+    ReadStep step = ReadStep::account_kind;
+    return handled_at(step, [&]() -> py::object {
+        const char* deals = real_account(account) ? stored_deals : simulated_deals;
+        step = ReadStep::statement;
+        return stored_rows(self, statement(deals, account, *range), step, {"trading_day", "day"});
+    });
 }
 
 }  // namespace norvane::records

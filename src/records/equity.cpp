@@ -5,6 +5,7 @@
 
 #include "account/identity.hpp"
 #include "common/clock.hpp"
+#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/outside.hpp"
 #include "common/record.hpp"
@@ -122,8 +123,8 @@ class Rendered {
 
 }  // namespace
 
-py::object fun_read_equity(Step& step, py::object self, py::object start_date,
-                           py::object end_date) {
+py::object fun_read_equity(py::object self, py::object start_date, py::object end_date) {
+    if (auto refused = guard(self)) return *refused;
     py::str account = account::account_id(self, "fun_read_equity");
     if (realtime_read(account, start_date, end_date)) {
         auto answer = realtime_answer(account);
@@ -131,15 +132,16 @@ py::object fun_read_equity(Step& step, py::object self, py::object start_date,
     }
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
-    step = 1;  // the main steps, inside the handler
-    py::object result = self.attr("client").attr("query")(statement(daily_balances, account, *range));
-    py::list rows = rows::row_dicts(result, {{}, {"account_id", "trading_day", "balance", "update_time"}});
-    Rendered days(calendar_day), times(local_time);
-    for (py::handle row : rows) {
-        row["trading_day"] = days(row["trading_day"]);
-        row["update_time"] = times(row["update_time"]);
-    }
-    return record::ok("success, ", rows);
+    return handled([&]() -> py::object {
+        py::object result = self.attr("client").attr("query")(statement(daily_balances, account, *range));
+        py::list rows = rows::row_dicts(result, {{}, {"account_id", "trading_day", "balance", "update_time"}});
+        Rendered days(calendar_day), times(local_time);
+        for (py::handle row : rows) {
+            row["trading_day"] = days(row["trading_day"]);
+            row["update_time"] = times(row["update_time"]);
+        }
+        return record::ok("success, ", rows);
+    });
 }
 
 }  // namespace norvane::records

@@ -7,7 +7,6 @@
 #include "common/rows.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
-#include "common/truth.hpp"
 
 namespace norvane::records {
 
@@ -36,7 +35,7 @@ std::optional<py::object> realtime_answer(const py::str& account) {
     py::object answer = outside::query_trader_all_info()(
         py::str(endpoints::risk_host()), py::str(endpoints::risk_port), trader_id(account),
         py::str(endpoints::risk_password()));
-    if (!truthy(answer["登录成功"])) return std::nullopt;
+    if (!plain::truth(answer["登录成功"])) return std::nullopt;
     return answer;
 }
 
@@ -64,13 +63,13 @@ std::string statement(const char* sql, const py::str& account, const Range& rang
                            {"account_id", sql::text(account)}});
 }
 
-py::object stored_rows(py::handle self, const std::string& statement, Step& step,
+py::object stored_rows(py::handle self, const std::string& statement, ReadStep& step,
                        const std::vector<std::string>& date_columns) {
-    step = 3;
+    step = ReadStep::query;
     py::object result = self.attr("client").attr("query")(statement);
-    step = 4;
+    step = ReadStep::row_count;
     if (py::len(result.attr("result_set")) == 0) return record::ok("success", py::list());
-    step = 5;
+    step = ReadStep::row_dicts;
     return record::ok("success", rows::row_dicts(result, {date_columns, {}}));
 }
 

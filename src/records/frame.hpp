@@ -1,6 +1,6 @@
 #pragma once
-// The steps the trading-record readers share, as plain functions. After the guard its table entry
-// applies, each reader runs, top to bottom: with no dates, a real account's current figures from
+// The steps the trading-record readers share, as plain functions. After the guard, each reader
+// runs, top to bottom: with no dates, a real account's current figures from
 // the risk platform; otherwise both dates checked and turned into the "%Y-%m-%d" form the stored
 // tables compare with, then its statement, its rows and its record.
 #include <pybind11/pybind11.h>
@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "common/handled.hpp"
 
 namespace norvane::records {
 namespace py = pybind11;
@@ -55,9 +54,19 @@ py::dict bad_dates();
 // A reader's statement with the range and the whole account id filled in.
 std::string statement(const char* sql, const py::str& account, const Range& range);
 
-// Steps 3 to 5 of the order, deal and position readers (see `Step`): the query, the row count,
-// the rows as row dicts with `date_columns` as "%Y-%m-%d" text, and the success record.
-py::object stored_rows(py::handle self, const std::string& statement, Step& step,
+// The main steps of the order, deal and position readers, numbered for the text of their
+// handler's record ("line_no: 2"): an error of the statement's query is reported at step 3.
+enum class ReadStep {
+    account_kind = 1,  // a real or a simulated account
+    statement = 2,     // the statement filled in
+    query = 3,
+    row_count = 4,
+    row_dicts = 5,
+};
+
+// Steps 3 to 5, moving `step` on: the query, the row count, the rows as row dicts with
+// `date_columns` as "%Y-%m-%d" text, and the success record.
+py::object stored_rows(py::handle self, const std::string& statement, ReadStep& step,
                        const std::vector<std::string>& date_columns);
 
 }  // namespace norvane::records

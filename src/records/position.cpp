@@ -2,6 +2,8 @@
 // position records of a range of days, filtered and keyed by `day`. A real account's records are
 // kept in two tables, read together with nothing removed; a simulated account has its own.
 #include "account/identity.hpp"
+#include "common/guard.hpp"
+#include "common/handled.hpp"
 #include "records/frame.hpp"
 #include "records/records.hpp"
 
@@ -27,17 +29,18 @@ constexpr const char* stored_positions = R"(select * from
 
 }  // namespace
 
-py::object fun_read_position(Step& step, py::object self, py::object start_date,
-                             py::object end_date) {
+py::object fun_read_position(py::object self, py::object start_date, py::object end_date) {
+    if (auto refused = guard(self)) return *refused;
     py::str account = account::account_id(self, "fun_read_position");
     if (realtime_read(account, start_date, end_date)) return realtime_record(account, "持仓");
     auto range = query_range(start_date, end_date);
     if (!range) return bad_dates();
-    // The main steps, numbered as in common/handled.hpp (Step).
-    step = 1;
-    const char* positions = real_account(account) ? stored_positions : simulated_positions;
-    step = 2;
-    return stored_rows(self, statement(positions, account, *range), step, {"day"});
+    ReadStep step = ReadStep::account_kind;
+    return handled_at(step, [&]() -> py::object {
+        const char* positions = real_account(account) ? stored_positions : simulated_positions;
+        step = ReadStep::statement;
+        return stored_rows(self, statement(positions, account, *range), step, {"day"});
+    });
 }
 
 }  // namespace norvane::records

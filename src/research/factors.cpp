@@ -1,5 +1,6 @@
 #include "account/endpoints.hpp"
 #include "common/closing.hpp"
+#include "common/handled.hpp"
 #include "common/outside.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
@@ -63,11 +64,15 @@ py::object read_factor_table(py::object typ, py::object start_date, py::object e
 }  // namespace
 
 py::object factors_value(py::object typ, py::object start_date, py::object end_date) {
-    return read_factor_table(typ, start_date, end_date, no_factor_filter);
+    return handled([&]() -> py::object {
+        return read_factor_table(typ, start_date, end_date, no_factor_filter);
+    });
 }
 
 py::object factors_value_lhjy(py::object typ, py::object start_date, py::object end_date) {
-    return read_factor_table(typ, start_date, end_date, working_factors);
+    return handled([&]() -> py::object {
+        return read_factor_table(typ, start_date, end_date, working_factors);
+    });
 }
 
 }  // namespace norvane::research

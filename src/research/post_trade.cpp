@@ -1,6 +1,7 @@
 #include "account/endpoints.hpp"
 #include "account/identity.hpp"
 #include "common/closing.hpp"
+#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/outside.hpp"
 #include "common/record.hpp"
@@ -67,24 +68,26 @@ from trade.t_assetacc_info where  assetacc = {account_id} ) x3
 on x1.assetacc = x3.assetacc
 group by x3.assetacc, x3.product_name, x1.commodity)";
 
-py::object post_trade_analysis(Step& step, py::object self, py::object start_date,
-                               py::object end_date, py::object typ) {
+py::object post_trade_analysis(py::object self, py::object start_date, py::object end_date,
+                               py::object typ) {
+    if (auto refused = guard(self)) return *refused;
     if (py::len(start_date) != 8 || py::len(end_date) != 8 || typ.equal(py::str(""))) {
         return record::malformed_input();
     }
-    step = 1;  // the main steps, inside the handler
-    py::object start = dashed(start_date);
-    py::object end = dashed(end_date);
-    if (!typ.equal(py::str("commodity"))) return record::ok_data(outside::pd().attr("DataFrame")());
-    // Returns of both books in the range, short contract codes only; each register row of the
-    // account matches the returns stored under its assetacc_save (else the account itself). A
-    // commodity listed twice in commodity_info counts its rows twice.
-    std::string account_id = sql::text(account::account_id(self, "post_trade_analysis"));
-    std::string statement = sql::fill(commodity_pl,
-                                      {{"account_id", account_id},
-                                       {"start_date", sql::text(start)},
-                                       {"end_date", sql::text(end)}});
-    return record::ok_data(self.attr("mysql_248")(statement));
+    return handled([&]() -> py::object {
+        py::object start = dashed(start_date);
+        py::object end = dashed(end_date);
+        if (!typ.equal(py::str("commodity"))) return record::ok_data(outside::pd().attr("DataFrame")());
+        // Returns of both books in the range, short contract codes only; each register row of the
+        // account matches the returns stored under its assetacc_save (else the account itself). A
+        // commodity listed twice in commodity_info counts its rows twice.
+        std::string account_id = sql::text(account::account_id(self, "post_trade_analysis"));
+        std::string statement = sql::fill(commodity_pl,
+                                          {{"account_id", account_id},
+                                           {"start_date", sql::text(start)},
+                                           {"end_date", sql::text(end)}});
+        return record::ok_data(self.attr("mysql_248")(statement));
+    });
 }
 
 }  // namespace norvane::research

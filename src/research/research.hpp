@@ -3,8 +3,6 @@
 // readers open a connection of their own on every call.
 #include <pybind11/pybind11.h>
 
-#include "common/handled.hpp"
-
 namespace norvane::research {
 namespace py = pybind11;
 
@@ -18,7 +16,7 @@ py::object factors_value_lhjy(py::object typ, py::object start_date, py::object 
 py::object mysql_248(py::object sql);
 
 // The account's profit and loss over a date range per product and commodity.
-py::object post_trade_analysis(Step& step, py::object self, py::object start_date,
-                               py::object end_date, py::object typ);
+py::object post_trade_analysis(py::object self, py::object start_date, py::object end_date,
+                               py::object typ);
 
 }  // namespace norvane::research

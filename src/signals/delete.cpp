@@ -2,6 +2,7 @@
 
 #include "account/identity.hpp"
 #include "common/clock.hpp"
+#include "common/guard.hpp"
 #include "common/number.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
@@ -46,6 +47,7 @@ constexpr const char* mark_rows_deleted = R"(ALTER TABLE factors.t_order_dtl UPD
 
 py::object fun_delete_signal(py::object self, py::object trading_day, py::object order_typ,
                              py::object trade_time, py::object contract) {
+    if (auto refused = guard(self)) return *refused;
     if (contract.is_none()) contract = py::list();
     if (trading_day.equal(py::str("")) || order_typ.equal(py::str("")) ||
         !py::type::of(contract).is(py::type::of(py::list()))) {

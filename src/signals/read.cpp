@@ -1,8 +1,9 @@
 #include "account/identity.hpp"
+#include "common/guard.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
 #include "common/sql.hpp"
-#include "common/truth.hpp"
+#include "common/plain.hpp"
 #include "signals/signals.hpp"
 
 namespace norvane::signals {
@@ -25,10 +26,11 @@ constexpr const char* full_view = R"(select trading_day, account_id, contract, p
 
 py::object fun_read_signal(py::object self, py::object start_date, py::object end_date,
                            py::object clean) {
+    if (auto refused = guard(self)) return *refused;
     if (py::len(start_date) != 8 || py::len(end_date) != 8) {
         return record::malformed_input();
     }
-    std::string query = sql::fill(truthy(clean) ? clean_view : full_view,
+    std::string query = sql::fill(plain::truth(clean) ? clean_view : full_view,
                                   {{"start_date", sql::text(start_date)},
                                    {"end_date", sql::text(end_date)},
                                    {"account_id", sql::text(account::account_id(self, "fun_read_signal"))}});

@@ -2,7 +2,7 @@
 
 #include "account/identity.hpp"
 #include "common/text.hpp"
-#include "common/truth.hpp"
+#include "common/plain.hpp"
 #include "signals/signals.hpp"
 #include "signals/storage.hpp"
 
@@ -16,11 +16,11 @@ py::object fun_replicate_save(py::object self, py::object tmp_mat, py::object co
     std::optional<py::str> copy_account;
     if (upload != nullptr) {
         copy_account = upload->copy_account;
-    } else if (truthy(self.attr("if_copy"))) {
+    } else if (plain::truth(self.attr("if_copy"))) {
         copy_account = account::identity(self, "copy_account_id", method);
     }
     if (!copy_account) return py::int_(0);
-    const bool continuous = truthy(continuous_holding);
+    const bool continuous = plain::truth(continuous_holding);
     tmp_mat[py::str("account_id")] = *copy_account;
     SignalRows rows = normalised_rows(tmp_mat, method);
     if (rows.size() == 0) return py::int_(0);

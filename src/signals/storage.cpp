@@ -41,7 +41,7 @@ py::str hash_record(const SignalRows& rows, size_t row, const py::str& owner, in
 
 // The field belongs to `owner`: its name is the owner's id, "_" and a contract, and its record
 // names the owner as its account (an id followed by "_" may begin another account's id).
-bool owned(py::handle record, const std::string& owner) {
+bool belongs_to(py::handle record, const std::string& owner) {
     if (!PyUnicode_Check(record.ptr())) return false;
     try {
         py::object parsed = outside::json().attr("loads")(record);
@@ -73,7 +73,7 @@ void remove_stale_fields(const SignalWrites& writes) {
     py::object records = writes.redis.attr("hmget")(writes.day, candidates);
     size_t i = 0;
     for (py::handle record : records) {
-        if (owned(record, owner)) stale.append(candidates[i]);
+        if (belongs_to(record, owner)) stale.append(candidates[i]);
         ++i;
     }
     if (!stale.empty()) writes.redis.attr("hdel")(writes.day, *stale);

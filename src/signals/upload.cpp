@@ -6,12 +6,10 @@
 #include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/guard.hpp"
-#include "common/labels.hpp"
 #include "common/outside.hpp"
 #include "common/plain.hpp"
 #include "common/record.hpp"
 #include "common/text.hpp"
-#include "common/truth.hpp"
 #include "signals/signals.hpp"
 #include "signals/storage.hpp"
 
@@ -70,9 +68,11 @@ bool valid(const std::array<py::list, input_columns>& input, size_t row) {
 
 // What an upload is compared by: sorted by contract, renumbered, without the time stamps.
 py::object comparison_table(py::handle table) {
+    py::list stamps;
+    for (const char* column : {"create_time", "update_time"}) stamps.append(column);
     return table.attr("sort_values")(py::arg("by") = "contract")
         .attr("reset_index")(py::arg("drop") = true)
-        .attr("drop")(py::arg("columns") = labels({"create_time", "update_time"}));
+        .attr("drop")(py::arg("columns") = stamps);
 }
 
 std::string counts_text(size_t input_count, size_t valid_count, const std::string& stamp) {
@@ -90,8 +90,8 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
     if (auto refused = guard(self)) return *refused;
 
     // Every caller object is asked once: the flags, the identity, the table.
-    const bool to_redis = truthy(use_redis);
-    const bool continuous = truthy(continuous_holding);
+    const bool to_redis = plain::truth(use_redis);
+    const bool continuous = plain::truth(continuous_holding);
     const py::str account = account::account_id(self, method);
     const py::str user = account::user_id(self, method);
     const plain::Where table_argument = plain::Where::argument(method, "input_data");
@@ -105,7 +105,7 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
     }
     if (!missing.empty()) return record::rejected(missing);
 
-    // At the door: every value of the eight columns made plain once, by its column's rule.
+    // Input checks: every value of the eight columns made plain once, by its column's rule.
     const size_t input_count = static_cast<size_t>(given.rows);
     std::array<py::list, input_columns> input;
     for (size_t column = 0; column < input_columns; ++column) {
@@ -145,7 +145,7 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
 
     py::object table = signal_table(rows);
     py::object comparison = comparison_table(table);
-    if (truthy(comparison.attr("equals")(self.attr("update_df")))) {
+    if (plain::truth(comparison.attr("equals")(self.attr("update_df")))) {
         return record::ok("和上次一致, " + counts_text(input_count, valid_count, stamp));
     }
     if (valid_count == 0) {
@@ -160,7 +160,7 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
     py::object redis = to_redis ? py::object(self.attr("redis_conn")) : py::none();
     SignalWrites own = build_signal_writes(rows, account, redis, continuous, RetireForm::upload, stamp);
     std::optional<py::str> copy_account;
-    if (truthy(self.attr("if_copy"))) copy_account = account::identity(self, "copy_account_id", method);
+    if (plain::truth(self.attr("if_copy"))) copy_account = account::identity(self, "copy_account_id", method);
 
     // The day's lock is taken on the environment's Redis, whether or not the hash is written, and
     // held until the copy account's writes are done too.

@@ -12,7 +12,6 @@
 #include "common/namespace.hpp"
 #include "common/plain.hpp"
 #include "common/text.hpp"
-#include "common/truth.hpp"
 
 namespace norvane::signals {
 
@@ -51,7 +50,7 @@ std::string new_token() {
 }
 
 double seconds_in_namespace(const char* method, const char* name) {
-    py::object value = ns(name);
+    py::object value = module_value(name);
     const std::string attribute = std::string("Norvane.") + name;
     std::optional<py::object> seconds = plain::real(value, plain::Where::attribute(method, attribute.c_str()));
     double number = seconds ? py::float_(*seconds).cast<double>() : NAN;
@@ -98,7 +97,7 @@ UploadLock::UploadLock(py::handle redis, const py::str& day, const std::string& 
     py::object set = redis_.attr("set");
     // Polls every 50 ms with the interpreter free for other threads.
     for (;;) {
-        if (truthy(set(key_, token_, py::arg("nx") = true, py::arg("px") = milliseconds(expiry_seconds_)))) break;
+        if (plain::truth(set(key_, token_, py::arg("nx") = true, py::arg("px") = milliseconds(expiry_seconds_)))) break;
         const auto now = clock::now();
         if (now >= deadline) {
             timeout(who_ + ", trading day " + day_ + ": the day's upload lock stayed taken for " + seconds_text(wait) +
@@ -126,7 +125,7 @@ UploadLock::~UploadLock() {
 
 void UploadLock::renew() {
     if (outer_ != nullptr) outer_->renew();
-    if (!open_ || !truthy(redis_.attr("eval")(renew_script, 1, key_, token_, milliseconds(expiry_seconds_)))) {
+    if (!open_ || !plain::truth(redis_.attr("eval")(renew_script, 1, key_, token_, milliseconds(expiry_seconds_)))) {
         open_ = false;
         timeout(who_ + ", trading day " + day_ + ": the upload lock lapsed before a write (its expiry is " +
                 seconds_text(expiry_seconds_) + " s), so the write was not sent; another upload may have "
@@ -139,7 +138,7 @@ void UploadLock::keep_until_expiry() { open_ = false; }
 void UploadLock::release() {
     if (!open_) return;
     open_ = false;
-    if (!truthy(redis_.attr("eval")(give_back_script, 1, key_, token_))) {
+    if (!plain::truth(redis_.attr("eval")(give_back_script, 1, key_, token_))) {
         timeout(who_ + ", trading day " + day_ + ": the upload outlasted its lock (" + seconds_text(expiry_seconds_) +
                 " s), so another upload may have written the day meanwhile; repeat it");
     }

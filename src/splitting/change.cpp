@@ -4,7 +4,7 @@
 #include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/handled.hpp"
-#include "common/ping.hpp"
+#include "common/guard.hpp"
 #include "common/plain.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
@@ -56,8 +56,8 @@ std::string record_change(py::handle self, const char* method, const py::str& mo
 
 }  // namespace
 
-py::object fun_set_split_mode(Step& step, py::object self, py::object mode,
-                              py::object effective_hour) {
+py::object fun_set_split_mode(py::object self, py::object mode, py::object effective_hour) {
+    if (auto refused = guard(self)) return *refused;
     // Each argument is read once, as plain values: the mode id's text (a text by its own
     // characters, a whole number by its digits) and the hours as a plain number.
     const plain::Where hours_argument = plain::Where::argument("fun_set_split_mode", "effective_hour");
@@ -72,21 +72,25 @@ py::object fun_set_split_mode(Step& step, py::object self, py::object mode,
     if (!(*hours > py::int_(0) && *hours < py::int_(24))) {
         return record::rejected("effective_hour 范围 0-24 ");
     }
-    step = 1;  // the main steps, inside the handler
-    if (!mode_id || !is_split_mode(self, *mode_id)) {
-        return record::rejected("mode " + (mode_id ? utf8(*mode_id) : plain::shown(mode)) + " 不在可选项目中");
-    }
-    if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
-    std::string ts = record_change(self, "fun_set_split_mode", *mode_id, *hours);
-    return record::ok("success. start_time: " + ts +
-                      ", effective_hour: " + str_of(*hours) +
-                      ", split_mode: " + utf8(*mode_id) + " ");
+    return handled([&]() -> py::object {
+        if (!mode_id || !is_split_mode(self, *mode_id)) {
+            return record::rejected("mode " + (mode_id ? utf8(*mode_id) : plain::shown(mode)) + " 不在可选项目中");
+        }
+        if (auto refused = ping_refused(self.attr("redis_conn"))) return *refused;
+        std::string ts = record_change(self, "fun_set_split_mode", *mode_id, *hours);
+        return record::ok("success. start_time: " + ts +
+                          ", effective_hour: " + str_of(*hours) +
+                          ", split_mode: " + utf8(*mode_id) + " ");
+    });
 }
 
 py::object fun_back_to_default_split_mode(py::object self) {
-    if (auto silent = silent_redis(self.attr("redis_conn"))) return *silent;
-    record_change(self, "fun_back_to_default_split_mode", py::str("default"), py::int_(-1));
-    return record::ok("success");
+    if (auto refused = guard(self)) return *refused;
+    return handled([&]() -> py::object {
+        if (auto refused = ping_refused(self.attr("redis_conn"))) return *refused;
+        record_change(self, "fun_back_to_default_split_mode", py::str("default"), py::int_(-1));
+        return record::ok("success");
+    });
 }
 
 }  // namespace norvane::splitting

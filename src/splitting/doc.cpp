@@ -1,3 +1,4 @@
+#include "common/guard.hpp"
 #include "common/record.hpp"
 #include "splitting/splitting.hpp"
 
@@ -17,6 +18,7 @@ constexpr const char* help_pieces[] = {
 }  // namespace
 
 py::object fun_read_split_doc(py::object self) {
+    if (auto refused = guard(self)) return *refused;
     std::string help;
     for (const char* piece : help_pieces) help += std::string(" ") + piece + "\n ";
     return record::ok(help);

@@ -1,5 +1,6 @@
 #include "account/identity.hpp"
 #include "common/clock.hpp"
+#include "common/guard.hpp"
 #include "common/handled.hpp"
 #include "common/record.hpp"
 #include "common/rows.hpp"
@@ -25,41 +26,43 @@ py::str env_class(py::handle self) {
 
 }  // namespace
 
-py::object fun_search_split_mode(Step& step, py::object self, py::object mode) {
+py::object fun_search_split_mode(py::object self, py::object mode) {
+    if (auto refused = guard(self)) return *refused;
     bool current = mode.equal(py::str("current"));
     bool available = mode.equal(py::str("available"));
     if (!current && !available && !mode.equal(py::str("default"))) {
         return record::rejected("mode枚举值需要在 ['current', 'available', 'default']之中 ");
     }
-    step = 1;  // the main steps, inside the handler
-    py::str account = account::account_id(self, "fun_search_split_mode");
-    py::dict change;
-    std::string statement = queries::available;
-    if (!available) {
-        std::string chosen_row = queries::own_row;
-        if (current) {
-            py::object modes = self.attr("redis_conn").attr("hgetall")("split_mode");
-            py::str field = account;
-            if (modes.contains(field)) {
-                py::dict running = parse_split_mode(modes[field]);
-                if (in_effect(running, clock::now())) {
-                    chosen_row = sql::fill(queries::mode_row,
-                                           {{"mode_id", sql::text(running["split_mode"])}});
-                    change = running;
+    return handled([&]() -> py::object {
+        py::str account = account::account_id(self, "fun_search_split_mode");
+        py::dict change;
+        std::string statement = queries::available;
+        if (!available) {
+            std::string chosen_row = queries::own_row;
+            if (current) {
+                py::object modes = self.attr("redis_conn").attr("hgetall")("split_mode");
+                py::str field = account;
+                if (modes.contains(field)) {
+                    py::dict running = parse_split_mode(modes[field]);
+                    if (in_effect(running, clock::now())) {
+                        chosen_row = sql::fill(queries::mode_row,
+                                               {{"mode_id", sql::text(running["split_mode"])}});
+                        change = running;
+                    }
                 }
             }
+            statement = sql::fill(queries::account_parameters,
+                                  {{"chosen_row", chosen_row},
+                                   {"account_id", sql::text(account)},
+                                   {"env_class", sql::text(env_class(self))}});
         }
-        statement = sql::fill(queries::account_parameters,
-                              {{"chosen_row", chosen_row},
-                               {"account_id", sql::text(account)},
-                               {"env_class", sql::text(env_class(self))}});
-    }
-    py::object result = self.attr("client").attr("query")(statement);
-    rows::Options named;
-    named.column_names.assign(std::begin(parameter_names), std::end(parameter_names));
-    py::dict answer = record::ok("success", rows::row_dicts(result, named));
-    answer["set_mode_info"] = change;
-    return answer;
+        py::object result = self.attr("client").attr("query")(statement);
+        rows::Options named;
+        named.column_names.assign(std::begin(parameter_names), std::end(parameter_names));
+        py::dict answer = record::ok("success", rows::row_dicts(result, named));
+        answer["set_mode_info"] = change;
+        return answer;
+    });
 }
 
 }  // namespace norvane::splitting

@@ -5,6 +5,7 @@
 
 #include "account/identity.hpp"
 #include "common/clock.hpp"
+#include "common/guard.hpp"
 #include "common/plain.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
@@ -32,6 +33,7 @@ constexpr std::array<const char*, 6> written = {"commodity", "if_twap", "time_ga
 
 // No outer handler: a value with no valid form, or a failing insert, reaches the caller.
 py::object fun_update_TWAP_info(py::object self, py::object input_data) {
+    if (auto refused = guard(self)) return *refused;
     const plain::Where table_argument = plain::Where::argument(method, "input_data");
     const plain::Columns given = plain::columns(plain::table(input_data, table_argument), table_argument);
 
@@ -41,7 +43,7 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
     }
     if (!missing.empty()) return record::rejected(missing);
 
-    // At the door: each value made plain once, by its column's rule. The commodity is compared
+    // Input checks: each value made plain once, by its column's rule. The commodity is compared
     // exactly (before upper-casing) for duplicates; if_twap that is no number is left to the filter.
     const size_t rows = static_cast<size_t>(given.rows);
     Settings settings;
