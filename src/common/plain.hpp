@@ -76,6 +76,20 @@ py::object required_real(py::handle value, const Where& where, bool missing_too 
 
 // A trading day: eight digits, from a text of eight digits or a whole number of eight digits
 // (20991203, 20991203.0, numpy's too).
+//
+// The methods take trading days four ways, each for its reason:
+// - A day that becomes part of a key or a stored row (an upload's and a copy's rows,
+//   fun_redis_deal's dte) meets this rule: any other value could name another day's or another
+//   account's key, so it is refused.
+// - A deletion's day (fun_delete_signal) is only compared with stored days in its statement, so
+//   any value is taken as its text (a whole number as its digits) and a day that names no stored
+//   day deletes nothing.
+// - The range readers (fun_read_signal, factors_value, factors_value_lhjy, post_trade_analysis)
+//   compare their bounds as texts: a bound not eight long is answered with the method's own
+//   record, not raised.
+// - The history readers (orders, deals, positions, equity) parse both texts as "%Y%m%d" for the
+//   stored dates (records/frame.hpp, query_range): a length other than eight is their record
+//   code 2, a text that names no day raises the parser's error.
 py::str trading_day(py::handle value, const Where& where);
 
 // A table's columns by their plain labels, each as the list of its values. The table is refused

@@ -24,22 +24,19 @@ py::dict ok_data(py::handle data);
 
 // {"code": 2, "msg": msg}: input the method will not act on.
 py::dict rejected(const std::string& msg);
-// The input checks of the table uploads (signals, TWAP settings):
-// "输入数据缺少 <column> 列", one for each required column a table lacks;
-std::string missing_column(const char* column);
-// {"code": 2, "msg": "输入数据有重复数据, 请修改后重新执行"}
-py::dict duplicate_rows();
-// {"code": 2, "msg": "输入数据为空, 请修改后重新执行"}
-py::dict empty_input();
-// {"code": 2, "msg": "必填字段未定义/格式有误, 请修改后重新执行"}: a required argument is
-// missing or not in its format.
-py::dict malformed_input();
 // {"code": 1, "msg": msg}: a failure the method reports instead of raising.
 py::dict failed(py::handle msg);
 
-// {"code": 1, "msg": "类初始化失败"}: the answer of every guarded method on an unusable object.
-py::dict refused();
-// {"code": 1, "msg": "redis.ping return False"}
-py::dict ping_false();
+// The fixed records, each message written here only.
+// The input checks of the table uploads (signals, TWAP settings): one for each required column a
+// table lacks, an upload with repeated rows, an empty one.
+inline std::string missing_column(const char* column) { return std::string("输入数据缺少 ") + column + " 列"; }
+inline py::dict duplicate_rows() { return rejected("输入数据有重复数据, 请修改后重新执行"); }
+inline py::dict empty_input() { return rejected("输入数据为空, 请修改后重新执行"); }
+// A required argument is missing or not in its format.
+inline py::dict malformed_input() { return rejected("必填字段未定义/格式有误, 请修改后重新执行"); }
+// The answer of every guarded method on an unusable object.
+inline py::dict refused() { return of(1, py::str("类初始化失败")); }
+inline py::dict ping_false() { return of(1, py::str("redis.ping return False")); }
 
 }  // namespace norvane::record

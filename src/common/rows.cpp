@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -173,10 +172,7 @@ bool is_missing(PyObject* value) {
 // row dicts keep pandas 2's answer, the number, on every pandas, so a script's arithmetic on them
 // does not depend on the pandas installed. A time stamp before 1970 with a fraction of a
 // millisecond counts its milliseconds rounding down in a column of time stamps, toward zero among
-// other values (pandas 2: toward zero everywhere); those values are left to the installed pandas.
-bool pandas_rounds_by_column() {
-    return std::atoi(str_of(outside::pd().attr("__version__")).c_str()) >= 3;
-}
+// other values (pandas 2: toward zero everywhere); such a value is left to the installed pandas.
 
 // Converts values as pandas writes them. A value it does not cover (UUIDs, addresses, pandas' own
 // scalars, times out of pandas' range, ...) makes it give up: the caller then leaves the whole
@@ -256,7 +252,7 @@ private:
 
     py::object moment_milliseconds(PyObject* moment) {
         std::optional<std::int64_t> micros = epoch_microseconds(moment);
-        if (!micros || (rounding_by_column_ && *micros % 1000 < 0)) return give_up();
+        if (!micros || *micros % 1000 < 0) return give_up();
         return new_reference(PyLong_FromLongLong(*micros / 1000));
     }
 
@@ -315,7 +311,6 @@ private:
                PyDateTime_GET_DAY(date);
     }
 
-    const bool rounding_by_column_ = pandas_rounds_by_column();
     bool gave_up_ = false;
     std::unordered_map<std::int64_t, py::object> day_milliseconds_;
     std::unordered_map<std::int64_t, py::object> day_texts_;
@@ -460,8 +455,8 @@ std::optional<std::int64_t> epoch_microseconds(PyObject* moment) {
 // ---- through pandas --------------------------------------------------------------------------
 
 // The table with every decimal as its float, its columns keeping their types (a column of
-// objects stays one, so ints beside decimals stay ints): pandas 2's answer (see
-// pandas_rounds_by_column).
+// objects stays one, so ints beside decimals stay ints): pandas 2's answer (see the JSON
+// writer's changes above).
 py::object decimals_as_floats(py::object table) {
     py::object pd = outside::pd();
     py::object decimal = py::module_::import("decimal").attr("Decimal");

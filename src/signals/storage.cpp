@@ -92,17 +92,6 @@ py::str build_insert(const SignalRows& rows, const py::str& owner) {
     return sql::insert("factors.t_order_dtl", sql::column_list(signal_columns), values);
 }
 
-// The rule of each column of a normalised table.
-py::object normalised_value(col::Index column, py::handle value, const plain::Where& where) {
-    switch (column) {
-        case col::trading_day: return plain::trading_day(value, where);
-        case col::contract: return signal_contract(value, where);
-        case col::position:
-        case col::feature: return plain::required_real(value, where, true);
-        default: return plain::required_text(value, where);
-    }
-}
-
 // The day's live rows of the account retired, update_time set to the retiring upload's stamp.
 constexpr const char* retire_upload_form = R"(ALTER TABLE factors.t_order_dtl UPDATE delete_tag = 2 , 
                                 update_time = {stamp} WHERE trading_day={trading_day} and account_id == {account_id} and delete_tag is null)";
@@ -121,6 +110,28 @@ py::str signal_contract(py::handle value, const plain::Where& where) {
     return contract;
 }
 
+py::object signal_value(SignalTable table, col::Index column, py::handle value, const plain::Where& where) {
+    const bool filtered = table == SignalTable::upload;
+    switch (column) {
+        case col::trading_day: return plain::trading_day(value, where);
+        case col::contract: return signal_contract(value, where);
+        case col::position: return plain::required_real(value, where, !filtered);
+        case col::feature: {
+            if (!filtered) return plain::required_real(value, where, true);
+            std::optional<py::object> number = plain::real(value, where);
+            return number ? *number : py::none();
+        }
+        case col::signal_date:
+            if (filtered && plain::missing(value)) return py::str("");
+            return plain::required_text(value, where);
+        default: {
+            if (!filtered) return plain::required_text(value, where);
+            std::optional<py::str> text = plain::text(value, where);
+            return text ? py::object(*text) : py::none();
+        }
+    }
+}
+
 void SignalRows::append(const std::array<py::object, signal_columns.size()>& row) {
     for (size_t column = 0; column < signal_columns.size(); ++column) columns[column].append(row[column]);
 }
@@ -133,8 +144,8 @@ SignalRows normalised_rows(py::handle table, const char* method) {
         const py::list* values = given.find(signal_columns[column]);
         if (values == nullptr) plain::refuse(PyExc_ValueError, where, "is missing from tmp_mat");
         for (size_t row = 0; row < values->size(); ++row) {
-            rows.columns[column].append(normalised_value(static_cast<col::Index>(column), (*values)[row],
-                                                         where.at(static_cast<Py_ssize_t>(row))));
+            rows.columns[column].append(signal_value(SignalTable::copy, static_cast<col::Index>(column),
+                                                     (*values)[row], where.at(static_cast<Py_ssize_t>(row))));
         }
     }
     return rows;

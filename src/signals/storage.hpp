@@ -45,6 +45,26 @@ struct SignalRows {
 // m2601-C-3000) never hold one.
 py::str signal_contract(py::handle value, const plain::Where& where);
 
+// The two tables whose values reach the signal store.
+enum class SignalTable {
+    upload,  // fun_update_signal's input: its validity filter then drops the rows it judges invalid
+    copy,    // fun_replicate_save's tmp_mat: normalised rows, stored as they are, with no filter
+};
+
+// The rule of each signal column, for both tables (one table of rules; where the two differ, the
+// reason is that only an upload's rows pass the validity filter):
+//   trading_day  eight digits, from a text or a whole number (both)
+//   contract     non-empty text without "_" (both; signal_contract)
+//   position     a real number; NaN is kept for the filter in an upload, refused in a copy
+//   feature      a real number; another value is kept as None for the filter in an upload,
+//                refused in a copy (NaN too)
+//   signal_date  text; a missing value is "" in an upload, refused in a copy
+//   other texts  direction, order_typ, trade_time (and a copy's five stored columns): text; a
+//                value that is no text is kept as None for the filter in an upload, refused in a
+//                copy
+// A value with no valid form in either table is refused with an error naming `where`.
+py::object signal_value(SignalTable table, col::Index column, py::handle value, const plain::Where& where);
+
 // The rows of a normalised signal table that a caller hands over (fun_replicate_save's tmp_mat),
 // each value made plain by its column's rule; a value with no valid form, a missing column or a
 // table with labels that are not plain texts is refused, naming `method`.

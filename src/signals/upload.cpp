@@ -29,27 +29,6 @@ std::optional<py::object> default_of(col::Index column) {
     return std::nullopt;
 }
 
-// One input value made plain by its column's rule. Values the validity filter judges (direction,
-// order type, trade time, feature) may come out as None or NaN, which that filter drops; values
-// with no valid form are refused here.
-py::object input_value(col::Index column, py::handle value, const plain::Where& where) {
-    switch (column) {
-        case col::trading_day: return plain::trading_day(value, where);
-        case col::contract: return signal_contract(value, where);
-        case col::position: return plain::required_real(value, where);  // NaN: dropped by the filter
-        case col::signal_date:
-            return plain::missing(value) ? py::str("") : plain::required_text(value, where);
-        case col::feature: {
-            std::optional<py::object> number = plain::real(value, where);
-            return number ? *number : py::none();
-        }
-        default: {
-            std::optional<py::str> text = plain::text(value, where);
-            return text ? py::object(*text) : py::none();
-        }
-    }
-}
-
 bool one_of(py::handle value, std::initializer_list<const char*> allowed) {
     if (!PyUnicode_Check(value.ptr())) return false;
     for (const char* text : allowed) {
@@ -105,7 +84,8 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
     }
     if (!missing.empty()) return record::rejected(missing);
 
-    // Input checks: every value of the eight columns made plain once, by its column's rule.
+    // Input checks: every value of the eight columns made plain once, by its column's rule
+    // (signals/storage.hpp, signal_value).
     const size_t input_count = static_cast<size_t>(given.rows);
     std::array<py::list, input_columns> input;
     for (size_t column = 0; column < input_columns; ++column) {
@@ -114,7 +94,8 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
         const py::list* values = given.find(signal_columns[column]);
         const std::optional<py::object> fill = values ? std::nullopt : default_of(index);
         for (size_t row = 0; row < input_count; ++row) {
-            input[column].append(values ? input_value(index, (*values)[row], where.at(static_cast<Py_ssize_t>(row)))
+            input[column].append(values ? signal_value(SignalTable::upload, index, (*values)[row],
+                                                       where.at(static_cast<Py_ssize_t>(row)))
                                         : *fill);
         }
     }
