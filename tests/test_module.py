@@ -24,9 +24,11 @@ def test_public_namespace_is_the_libraries_in_import_order_the_risk_platform_nam
     assert not hasattr(Norvane, "__all__")
 
 
-def test_version_is_the_one_of_pyproject():
-    declared = re.search(r'^version = "(.+)"$', (REPO_ROOT / "pyproject.toml").read_text(), re.M)
-    assert Norvane.__version__ == declared.group(1)
+def test_version_is_the_one_of_pyproject_the_readme_and_the_changelog():
+    declared = re.search(r'^version = "(.+)"$', (REPO_ROOT / "pyproject.toml").read_text(), re.M).group(1)
+    assert Norvane.__version__ == declared
+    assert f"Norvane=={declared}" in (REPO_ROOT / "README.md").read_text()
+    assert re.search(rf"^## {re.escape(declared)} ", (REPO_ROOT / "CHANGELOG.md").read_text(), re.M)
 
 
 def python(code, *, path=(), check=False):

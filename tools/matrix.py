@@ -7,6 +7,7 @@ fails to build, fails a test, collects none, or does not exit cleanly.
                                 dependencies on the oldest
     ./dev matrix --python 3.12  only the named minor versions (repeatable)
     ./dev matrix --dependencies oldest   only the oldest dependencies
+    ./dev matrix --wheels       install the wheels of dist/ (./dev wheels) instead of building
     Further arguments go to pytest.
 
 Each leg has its own virtual environment under .matrix/ with the newest dependencies its
@@ -115,6 +116,15 @@ def build_wheel(leg: Leg, log: Path) -> Path:
     return next(wheels.glob("*.whl"))
 
 
+def dist_wheel(leg: Leg) -> Path:
+    """The wheel ./dev wheels left in dist/ for this leg's interpreter."""
+    tag = "cp" + leg.minor.replace(".", "")
+    found = sorted((REPO / "dist").glob(f"norvane-*-{tag}-{tag}-*.whl"))
+    if not found:
+        raise RuntimeError(f"no wheel for {tag} in dist/ (./dev wheels)")
+    return found[-1]
+
+
 def install(leg: Leg, wheel: Path, log: Path) -> None:
     """The module with its dependencies, the risk platform stand-in, the test runner and the
     local stack's package for its pytest plugin and clients (without the engine: the stack's
@@ -216,6 +226,8 @@ def main() -> int:
     parser.add_argument("--python", action="append", metavar="3.X", help="only this minor version")
     parser.add_argument("--dependencies", choices=["all", "newest", "oldest"], default="all",
                         help="which dependency sets (oldest: on the oldest interpreter only)")
+    parser.add_argument("--wheels", action="store_true",
+                        help="install the wheels of dist/ (./dev wheels) instead of building in each leg")
     arguments, pytest_args = parser.parse_known_args()
     legs, missing = choose_legs(arguments)
     for minor in missing:
@@ -236,7 +248,7 @@ def main() -> int:
             try:
                 make_venv(leg, log)
                 if leg.version not in wheels:
-                    wheels[leg.version] = build_wheel(leg, log)
+                    wheels[leg.version] = dist_wheel(leg) if arguments.wheels else build_wheel(leg, log)
                 install(leg, wheels[leg.version], log)
                 run_tests(leg, log, pytest_args)
                 run_teardown(leg, log)

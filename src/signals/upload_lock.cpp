@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <optional>
-#include <random>
 #include <thread>
 
 #include "common/namespace.hpp"
@@ -37,17 +36,8 @@ constexpr double longest_seconds = 86400;
 // owns nothing.
 thread_local const UploadUnderWay* current_upload = nullptr;
 
-// A fresh token: 128 random bits as hex.
-std::string new_token() {
-    std::random_device source;
-    std::string token;
-    for (int i = 0; i < 4; ++i) {
-        char part[9];
-        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(source()));
-        token += part;
-    }
-    return token;
-}
+// A fresh token: 128 random bits from the operating system, as hex.
+std::string new_token() { return str_of(outside::os().attr("urandom")(16).attr("hex")()); }
 
 double seconds_in_namespace(const char* method, const char* name) {
     py::object value = module_value(name);
