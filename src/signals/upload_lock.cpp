@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/namespace.hpp"
+#include "common/outside.hpp"
 #include "common/plain.hpp"
 #include "common/text.hpp"
 
