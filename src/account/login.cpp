@@ -1,8 +1,8 @@
 #include "account/account.hpp"
 #include "account/identity.hpp"
 #include "common/clock.hpp"
-#include "common/sql.hpp"
 #include "common/plain.hpp"
+#include "common/sql.hpp"
 
 namespace norvane::account {
 

@@ -11,11 +11,9 @@ namespace norvane {
 py::object caught_exception(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
-    } catch (py::error_already_set& e) {
-        e.restore();
     } catch (...) {
-        // pybind11's own translation, the one its functions apply (std::invalid_argument is a
-        // ValueError, std::bad_alloc a MemoryError, ...).
+        // pybind11's own translation, the one its functions apply: a Python error as it is,
+        // std::invalid_argument as a ValueError, std::bad_alloc as a MemoryError, ...
         py::detail::try_translate_exceptions();
     }
     py::error_already_set caught;

@@ -168,12 +168,6 @@ bool is_missing(PyObject* value) {
     return value == Py_None || (Py_TYPE(value) == &PyFloat_Type && std::isnan(PyFloat_AS_DOUBLE(value)));
 }
 
-// pandas 3 changed two answers of its JSON writer. A decimal is written as its text there; the
-// row dicts keep pandas 2's answer, the number, on every pandas, so a script's arithmetic on them
-// does not depend on the pandas installed. A time stamp before 1970 with a fraction of a
-// millisecond counts its milliseconds rounding down in a column of time stamps, toward zero among
-// other values (pandas 2: toward zero everywhere); such a value is left to the installed pandas.
-
 // Converts values as pandas writes them. A value it does not cover (UUIDs, addresses, pandas' own
 // scalars, times out of pandas' range, ...) makes it give up: the caller then leaves the whole
 // table to pandas, whose answer that value gets.
@@ -250,6 +244,9 @@ private:
         return std::isfinite(number) ? written_float(original, number) : py::none();
     }
 
+    // A time stamp before 1970 with a fraction of a millisecond is left to the installed pandas:
+    // pandas 3 rounds its milliseconds down in a column of time stamps and toward zero among other
+    // values, pandas 2 toward zero everywhere.
     py::object moment_milliseconds(PyObject* moment) {
         std::optional<std::int64_t> micros = epoch_microseconds(moment);
         if (!micros || *micros % 1000 < 0) return give_up();
@@ -455,8 +452,9 @@ std::optional<std::int64_t> epoch_microseconds(PyObject* moment) {
 // ---- through pandas --------------------------------------------------------------------------
 
 // The table with every decimal as its float, its columns keeping their types (a column of
-// objects stays one, so ints beside decimals stay ints): pandas 2's answer (see the JSON
-// writer's changes above).
+// objects stays one, so ints beside decimals stay ints). pandas 3's JSON writer writes a decimal
+// as its text; the row dicts keep pandas 2's answer, the number, on every pandas, so a script's
+// arithmetic on them does not depend on the pandas installed.
 py::object decimals_as_floats(py::object table) {
     py::object pd = outside::pd();
     py::object decimal = py::module_::import("decimal").attr("Decimal");

@@ -4,9 +4,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/detail/exception_translation.h>
 
-#include <exception>
 #include <string>
-#include <utility>
 
 #include "common/namespace.hpp"
 #include "common/outside.hpp"
@@ -102,11 +100,8 @@ int exec_module(PyObject* module) noexcept {
     try {
         load(py::reinterpret_borrow<py::module_>(module));
         return 0;
-    } catch (py::error_already_set& error) {
-        error.restore();
-        return -1;
     } catch (...) {
-        // A C++ error as pybind11 raises it.
+        // The error as pybind11 raises it (a Python error as it is).
         py::detail::try_translate_exceptions();
         return -1;
     }
