@@ -27,7 +27,7 @@ import tomllib
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from matrix import SUPPORTED, find_interpreter  # noqa: E402
+from interpreters import SUPPORTED, build_environment as compiler_environment, provide  # noqa: E402
 
 REPO = Path(__file__).resolve().parent.parent
 DIST = REPO / "dist"
@@ -70,7 +70,8 @@ def wheel_for(venv_python: Path, minor: str, sdist: Path) -> tuple[Path, str]:
     raw = WORK / "raw" / minor
     shutil.rmtree(raw, ignore_errors=True)
     step([venv_python, *PIP, "wheel", "--no-deps", "--no-build-isolation", "-w", raw,
-          "-C", f"build-dir={WORK / 'build' / minor}", sdist])
+          "-C", f"build-dir={WORK / 'build' / minor}", sdist],
+         env={**os.environ, **compiler_environment(venv_python)})
     built = next(raw.glob("*.whl"))
     policy = POLICY.search(step([sys.executable, "-m", "auditwheel", "show", built]))
     if policy is None:
@@ -83,10 +84,10 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--python", action="append", choices=SUPPORTED, help="a minor version (repeatable)")
     chosen = parser.parse_args().python or SUPPORTED
-    interpreters = {minor: find_interpreter(minor) for minor in chosen}
-    for minor in [m for m, python in interpreters.items() if python is None]:
+    found = provide()
+    interpreters = {minor: found[minor] for minor in chosen if minor in found}
+    for minor in [m for m in chosen if m not in found]:
         print(f"wheels: CPython {minor} not found, skipped")
-        del interpreters[minor]
     if not interpreters:
         sys.exit("wheels: no supported interpreter found")
 
