@@ -1,4 +1,6 @@
 """Live positions, deals, last trade and margin use, read from the test Redis of the local stack."""
+import re
+
 import pytest
 
 import Norvane
@@ -64,7 +66,8 @@ def test_stored_code_is_never_run(account, redis, tmp_path, method, hostile):
     store(redis, method, account.account_id, hostile.replace("MARKER", repr(str(marker))))
     answer = call(account, method)
     assert answer["code"] == 1 and list(answer) == ["code", "msg"]
-    assert answer["msg"].startswith("ValueError('malformed node or string")
+    # The interpreter's own text: from 3.14 on it shows the node, and its quotes change with it.
+    assert re.match(r"""ValueError\(['"]malformed node or string""", answer["msg"])
     assert not marker.exists()
 
 

@@ -1,5 +1,6 @@
 """Research data against the local stack: the factor readers on ClickHouse, the trade database
 on MariaDB and the post-trade analysis."""
+import gc
 import os
 import types
 import uuid
@@ -102,14 +103,15 @@ class TestFactorReaders:
         assert answer["code"] == (0 if failure is None else 1)
         assert recorder.closed == recorder.opened and len(recorder.opened) == 1
 
-    def test_repeated_calls_leave_the_open_descriptors_unchanged(self, norvane_stack):
+    def test_repeated_calls_leave_no_descriptor_open(self, norvane_stack):
         def open_descriptors():
+            gc.collect()  # an earlier test's garbage may close its socket at any time
             return len(os.listdir("/proc/self/fd"))
         Norvane.Norvane.factors_value("net", "20250829", "20250829")
         before = open_descriptors()
         for _ in range(300):
             assert Norvane.Norvane.factors_value("net", "20250829", "20250829")["code"] == 0
-        assert open_descriptors() == before
+        assert open_descriptors() <= before
 
     @pytest.mark.parametrize("reader", READERS)
     def test_the_read_account_refused_with_a_wrong_password(self, norvane_stack, get_client, reader):
