@@ -4,6 +4,7 @@ stored by its plain value; no statement or key ever carries a caller's own text.
 import datetime as real_datetime
 import fractions
 import json
+import sys
 import types
 
 import pandas as pd
@@ -40,8 +41,9 @@ def desk(account_object, norvane_clickhouse_writer, recording):
     for name in ("client", "redis_conn", "copy_redis_conn"):
         setattr(trader, name, recording(getattr(trader, name), calls))
 
+    ids = (trader.account_id, trader.copy_account_id)
+
     def stored():
-        ids = (trader.account_id, trader.copy_account_id)
         rows = {table: sorted(norvane_clickhouse_writer.query(
             f"SELECT * FROM {table} WHERE account_id IN {ids}").result_rows, key=repr)
             for table in ("factors.t_order_dtl", "factors.TWAP_config")}
@@ -173,12 +175,12 @@ def errors_that_do_not_say_what_is_wrong(d, monkeypatch):
     for dates in [(20250827, 20250829), (b"20250827", b"20250829")]:
         assert trader.fun_read_deal(*dates) == {"code": 2, "msg": "日期格式有误, 请修改后重新执行"}
 
-    for name, seconds in [("_upload_expiry_seconds", 0.0001), ("_upload_expiry_seconds", 10**20),
-                          ("_upload_wait_seconds", float("nan"))]:
+    for name, seconds, shortest in [("_upload_wait_seconds", 0.0001, "0.001"), ("_upload_expiry_seconds", 10**20, "1"),
+                                    ("_upload_wait_seconds", float("nan"), "0.001")]:
         with monkeypatch.context() as times:
             times.setattr(Norvane, name, seconds)
             d.refused(lambda: trader.fun_update_signal(signals(["k9"])), ValueError,
-                      f"fun_update_signal: attribute Norvane.{name}: must be a number of seconds from 0.001 to 86400")
+                      f"fun_update_signal: attribute Norvane.{name}: must be a number of seconds from {shortest} to 86400")
     for cell in (pd.Series([1.0]), pd.DataFrame({"a": [1.0]}), pd.array([1.0]).to_numpy()):
         d.refused(lambda: trader.fun_update_TWAP_info({"commodity": ["ag"], "if_twap": [1], "time_gap": [cell],
                                                        "volume": [1]}),
@@ -207,3 +209,106 @@ def test_hostile_input(desk, hostile, monkeypatch):
         hostile(desk, monkeypatch)
     else:
         hostile(desk)
+
+
+class Interrupting:
+    """A number whose own __float__ meets Ctrl-C (or an exit)."""
+    def __init__(self, error):
+        self.error = error
+
+    def __float__(self):
+        raise self.error()
+
+
+class InterruptingDtype(Interrupting):
+    """A cell whose `dtype` meets Ctrl-C (or an exit) when looked for."""
+    @property
+    def dtype(self):
+        raise self.error()
+
+
+def no_method(name):
+    return types.SimpleNamespace(**{n: (lambda *a, **k: None) for n in ("set", "eval", "hset", "hkeys", "hmget", "hdel",
+                                                                          "command") if n != name})
+
+
+@pytest.mark.parametrize("attribute, value, error, match", [
+    ("client", None, TypeError, "attribute client: is None"),
+    ("client", no_method("command"), TypeError, "attribute client: has no method command"),
+    ("redis_conn", no_method("hdel"), TypeError, "attribute redis_conn: has no method hdel"),
+    ("copy_redis_conn", None, TypeError, "attribute copy_redis_conn: is None"),
+    ("copy_account_id", AttributeError, AttributeError, "attribute copy_account_id: is missing"),
+    ("if_copy", AttributeError, AttributeError, "attribute if_copy: is missing"),
+    ("fun_replicate_save", 0, TypeError, "attribute fun_replicate_save: must be callable, not 0"),
+])
+def test_an_object_the_upload_cannot_use_refuses_it_before_any_write(desk, attribute, value, error, match):
+    assert desk.trader.fun_update_signal(signals(["k1"]), use_redis=True)["code"] == 0
+    if value is AttributeError:
+        delattr(desk.trader, attribute)
+    else:
+        setattr(desk.trader, attribute, value)
+    desk.refused(lambda: desk.trader.fun_update_signal(signals(["k1"], position=[2.0]), use_redis=True), error,
+                 f"fun_update_signal: {match}")
+
+
+TOO_LONG = 10 ** (sys.get_int_max_str_digits() + 1)
+
+
+@pytest.mark.parametrize("call, error, match", [
+    (lambda t: Norvane.Norvane.fun_read_order(None), TypeError,
+     "descriptor 'fun_read_order' for 'Norvane' objects doesn't apply to a 'NoneType' object"),
+    (lambda t: Norvane.Norvane.fun_update_signal(self=t, input_data=signals(["k1"])), TypeError,
+     r"fun_update_signal\(\) got some positional-only arguments passed as keyword arguments: 'self'"),
+    (lambda t: t.fun_update_signal(signals(["k1"], position=pd.Series([TOO_LONG], dtype=object))), ValueError,
+     "fun_update_signal: column position, row 0: the number is too large: an int of more than"),
+    (lambda t: t.fun_set_split_mode("4321001", TOO_LONG), ValueError,
+     "fun_set_split_mode: argument effective_hour: the number is too large: an int of more than"),
+    (lambda t: t.fun_set_split_mode(TOO_LONG, 2), ValueError,
+     "fun_set_split_mode: argument mode: the number is too large: an int of more than"),
+    (lambda t: t.fun_delete_signal(DAY, "call_auction", "", [TOO_LONG]), ValueError,
+     "fun_delete_signal: argument contract: the number is too large: an int of more than"),
+    ("_upload_wait_seconds", ValueError,
+     "fun_update_signal: attribute Norvane._upload_wait_seconds: the number is too large: an int of more than"),
+    (lambda t: t.fun_redis_deal(TOO_LONG), None,
+     "fun_redis_deal: argument dte: a trading day must be eight digits, not an int of more than"),
+])
+def test_a_refused_call_names_its_method_and_what_is_wrong(desk, monkeypatch, call, error, match):
+    if isinstance(call, str):
+        monkeypatch.setattr(Norvane, call, TOO_LONG)
+        call = lambda t: t.fun_update_signal(signals(["k1"]))  # noqa: E731
+    if error is None:
+        answer = call(desk.trader)
+        assert answer["code"] == 1 and match in answer["msg"]
+    else:
+        desk.refused(lambda: call(desk.trader), error, match)
+
+
+@pytest.mark.parametrize("interrupted", [
+    "lock time", "position cell", "cell's dtype", "TWAP cell", "effective_hour", "the lock given back after a failure"])
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit])
+def test_an_interrupt_during_a_conversion_reaches_the_caller(desk, monkeypatch, recording, interrupted, error):
+    trader = desk.trader
+    value = (InterruptingDtype if interrupted == "cell's dtype" else Interrupting)(error)
+    if interrupted == "the lock given back after a failure":
+        def fail(name, *args):
+            if name == "command":
+                raise ConnectionError("refused")
+            if name == "eval" and len(args) == 4:  # giving the lock back: (script, 1, key, token)
+                raise error()
+        trader.client = recording(trader.client, before=fail)
+        trader.redis_conn = recording(trader.redis_conn, before=fail)
+        with pytest.raises(error):
+            trader.fun_update_signal(signals(["k1"]))
+        return
+    if interrupted == "lock time":
+        monkeypatch.setattr(Norvane, "_upload_expiry_seconds", value)
+    cell = pd.Series([value], dtype=object)
+    call = {
+        "lock time": lambda: trader.fun_update_signal(signals(["k1"])),
+        "position cell": lambda: trader.fun_update_signal(signals(["k1"], position=cell)),
+        "cell's dtype": lambda: trader.fun_update_signal(signals(["k1"], position=cell)),
+        "TWAP cell": lambda: trader.fun_update_TWAP_info({"commodity": ["ag"], "if_twap": [1], "time_gap": cell,
+                                                          "volume": [1]}),
+        "effective_hour": lambda: trader.fun_set_split_mode("4321001", value),
+    }[interrupted]
+    desk.refused(call, error, None)

@@ -212,3 +212,48 @@ def test_a_clickhouse_stall_longer_than_the_lock_lets_no_second_upload_in(
     assert isinstance(answers["first"], Exception) and answers["second"]["code"] == 0, answers
     assert day_of(norvane_clickhouse_writer, account.id) == (table_of("b", 5), table_of("b", 5))
     assert day_of(norvane_clickhouse_writer, account.copy_id) == (table_of("b", 5), table_of("b", 5))
+
+
+@pytest.mark.parametrize("second_account_replicated", ["before its own copy step", "after it"])
+def test_another_accounts_copy_step_within_an_upload_writes_its_own_copy_account(
+        norvane_new_account, norvane_clickhouse_writer, second_account_replicated):
+    # A desk's override replicates a second account's table from within the first account's copy
+    # step; each copy account gets its own account's rows, whatever the order.
+    first, second = (Norvane.Norvane(*norvane_new_account(copy=True).args) for _ in range(2))
+    replicate_first = first.fun_replicate_save
+
+    def replicate_both(tmp_mat, continuous_holding):
+        if second_account_replicated == "after it":
+            replicate_first(tmp_mat, continuous_holding)
+        second.fun_replicate_save(second_table, False)
+        if second_account_replicated != "after it":
+            replicate_first(tmp_mat, continuous_holding)
+        return 0
+
+    first.fun_replicate_save = replicate_both
+    second_table = uploader.table("b", 3).assign(account_id=second.account_id, user_id="u", create_time="t",
+                                                 update_time="t", data_source="clickhouse", signal_date="",
+                                                 trade_time="D", feature=0)
+    assert first.fun_update_signal(uploader.table("a", 4), use_redis=True)["code"] == 0
+    assert day_of(norvane_clickhouse_writer, first.account_id) == (table_of("a", 4),) * 2
+    assert day_of(norvane_clickhouse_writer, first.copy_account_id) == (table_of("a", 4),) * 2
+    assert day_of(norvane_clickhouse_writer, second.copy_account_id) == (table_of("b", 3),) * 2
+    assert day_of(norvane_clickhouse_writer, second.account_id) == ({}, {})
+
+
+@pytest.mark.parametrize("expiry, stored", [(0.005, False), (0.999, False), (1, True)])
+def test_a_lock_expiry_too_short_for_a_round_trip_is_refused_before_any_write(
+        norvane_new_account, norvane_clickhouse_writer, monkeypatch, expiry, stored):
+    # bench/upload_round_trips.py: a statement takes up to about 55 ms on a busy machine; 1 s
+    # (0.5 s per statement) is the shortest expiry taken.
+    monkeypatch.setattr(Norvane, "_upload_expiry_seconds", expiry)
+    account = norvane_new_account(copy=True)
+    trader = Norvane.Norvane(*account.args)
+    if stored:
+        assert trader.fun_update_signal(uploader.table("s", 5), use_redis=True)["code"] == 0
+    else:
+        with pytest.raises(ValueError, match=fr"fun_update_signal: attribute Norvane\._upload_expiry_seconds: must be "
+                                             fr"a number of seconds from 1 to 86400, not {expiry}$"):
+            trader.fun_update_signal(uploader.table("s", 5), use_redis=True)
+    for account_id in (account.id, account.copy_id):
+        assert day_of(norvane_clickhouse_writer, account_id) == ((table_of("s", 5),) * 2 if stored else ({}, {}))

@@ -3,6 +3,7 @@
 #include "common/closing.hpp"
 #include "common/handled.hpp"
 #include "common/record.hpp"
+#include "common/text.hpp"
 
 namespace norvane::account {
 
@@ -20,7 +21,7 @@ py::object fun_clickhouse_connect(py::object self) {
         return py::none();
     }
     // A reconnect closes the client it replaces; a failed reconnect keeps the old one.
-    py::object replaced = py::getattr(self, "client", py::none());
+    py::object replaced = attribute_or_none(self, "client");
     self.attr("client") = client;
     if (!replaced.is_none() && !replaced.is(client)) close_quietly(replaced);
     self.attr("connect_tag") = py::int_(0);

@@ -42,24 +42,16 @@ py::object clickhouse_client(const char* user, const std::string& password) {
     py::object client = outside::clickhouse_connect().attr("get_client")(
         "host"_a = database_host(), "port"_a = clickhouse_port, "username"_a = user, "password"_a = password,
         "connect_timeout"_a = clickhouse_connect_timeout, "send_receive_timeout"_a = clickhouse_opening_timeout);
-    if (py::hasattr(client, "timeout")) {
-        py::object opening = client.attr("timeout");
+    py::object opening = attribute_or_none(client, "timeout");
+    if (!opening.is_none()) {
         client.attr("timeout") = py::type::of(opening)("connect"_a = clickhouse_connect_timeout,
                                                        "read"_a = clickhouse_read_timeout);
     }
     return client;
 }
 
-ClickHouseWait::ClickHouseWait(py::handle client, double seconds) {
-    if (!py::hasattr(client, "timeout")) return;
-    previous_ = client.attr("timeout");
-    client.attr("timeout") = py::type::of(previous_)("connect"_a = previous_.attr("connect_timeout"), "read"_a = seconds);
-    client_ = py::reinterpret_borrow<py::object>(client);
-}
-
-ClickHouseWait::~ClickHouseWait() {
-    if (!client_) return;
-    if (PyObject_SetAttrString(client_.ptr(), "timeout", previous_.ptr()) != 0) PyErr_Clear();
+py::object shorter_wait(py::handle bound, double seconds) {
+    return py::type::of(bound)("connect"_a = bound.attr("connect_timeout"), "read"_a = seconds);
 }
 
 py::object redis_connection(const std::string& host, const std::string& password) {
@@ -69,16 +61,14 @@ py::object redis_connection(const std::string& host, const std::string& password
     // redis-py's own policy is replaced by one that is the same on every version: a refused or
     // dropped connection once more at once, a time-out never. A stand-in library without
     // redis-py's policy classes gets the settings above.
-    py::object retry_module = py::getattr(redis, "retry", py::none());
-    py::object backoff_module = py::getattr(redis, "backoff", py::none());
-    py::object exceptions = py::getattr(redis, "exceptions", py::none());
-    if (py::hasattr(retry_module, "Retry") && py::hasattr(backoff_module, "NoBackoff") &&
-        py::hasattr(exceptions, "ConnectionError")) {
-        py::object connection_error = exceptions.attr("ConnectionError");
+    py::object retry = attribute_or_none(attribute_or_none(redis, "retry"), "Retry");
+    py::object no_backoff = attribute_or_none(attribute_or_none(redis, "backoff"), "NoBackoff");
+    py::object connection_error = attribute_or_none(attribute_or_none(redis, "exceptions"), "ConnectionError");
+    if (!retry.is_none() && !no_backoff.is_none() && !connection_error.is_none()) {
         py::list retried;
         retried.append(connection_error);
         settings["socket_connect_timeout"] = redis_timeout;
-        settings["retry"] = retry_module.attr("Retry")(backoff_module.attr("NoBackoff")(), 1,
+        settings["retry"] = retry(no_backoff(), 1,
                                                        "supported_errors"_a = py::make_tuple(connection_error));
         settings["retry_on_error"] = retried;
     }

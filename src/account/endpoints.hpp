@@ -11,6 +11,9 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <utility>
+
+#include "common/text.hpp"
 
 namespace norvane::endpoints {
 namespace py = pybind11;
@@ -56,22 +59,34 @@ std::string test_redis_password();
 std::string mysql_password();
 std::string risk_password();
 
+// A client's bound (clickhouse-connect's timeout object) with its read wait set to `seconds`.
+py::object shorter_wait(py::handle bound, double seconds);
+
 // A new ClickHouse client of `user`: opening it contacts the server, within the opening bound;
 // its reads then wait for the read bound.
 py::object clickhouse_client(const char* user, const std::string& password);
 
-// While it lives, each request of `client` waits at most `seconds` of silence; then the client's
-// bound is what it was. A client without the bound (a script's own double) is left as it is.
-class ClickHouseWait {
-public:
-    ClickHouseWait(py::handle client, double seconds);
-    ~ClickHouseWait();
-    ClickHouseWait(const ClickHouseWait&) = delete;
-    ClickHouseWait& operator=(const ClickHouseWait&) = delete;
-
-private:
-    py::object client_, previous_;
-};
+// Runs `send` with each request of `client` waiting at most `seconds` of silence; then the
+// client's bound is what it was, on success and on error alike. A client without the bound (a
+// script's own double) is left as it is. When `send` raised, an ordinary error of giving the
+// bound back is passed over (the send's error is the one reported); an interrupt is not.
+template <class Send>
+void with_wait(py::handle client, double seconds, Send&& send) {
+    py::object previous = attribute_or_none(client, "timeout");
+    if (previous.is_none()) return std::forward<Send>(send)();
+    client.attr("timeout") = shorter_wait(previous, seconds);
+    try {
+        std::forward<Send>(send)();
+    } catch (...) {
+        try {
+            client.attr("timeout") = previous;
+        } catch (py::error_already_set& error) {
+            if (!error.matches(PyExc_Exception)) throw;
+        }
+        throw;
+    }
+    client.attr("timeout") = previous;
+}
 
 // A new Redis connection (no socket is opened until its first command), bounded as above.
 py::object redis_connection(const std::string& host, const std::string& password);

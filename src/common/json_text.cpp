@@ -59,7 +59,9 @@ bool append(std::string& out, py::handle value) {
     } else if (PyBool_Check(object)) {
         out += object == Py_True ? "true" : "false";
     } else if (PyLong_Check(object)) {
-        out += number(value)->digits;
+        Number integer = *number(value);
+        if (integer.kind == Number::too_long) return false;
+        out += integer.digits;
     } else if (PyFloat_Check(object)) {
         double number = PyFloat_AS_DOUBLE(object);
         if (std::isnan(number)) out += "NaN";

@@ -11,14 +11,22 @@ namespace norvane {
 namespace py = pybind11;
 
 struct Number {
-    enum Kind { truth, integer, floating } kind;
+    // too_long: an int with more digits than the interpreter turns into text (its int digit
+    // limit, 4300 unless a script set another): it has no digits, and every rule refuses it as a
+    // number too large for its use.
+    enum Kind { truth, integer, floating, too_long } kind;
     std::string digits;  // "1"/"0" for truth values, decimal digits, or the float's shortest repr
     double value = 0;    // floating only
 };
 
 // The value as a number: bool, int (subclasses included), float (subclasses included) and
 // numpy's truth, integer and floating scalars; nothing for any other value (arrays included).
+// Looking for numpy's `dtype` and `ndim` passes over an ordinary error of the value's own
+// attributes; an interrupt reaches the caller.
 std::optional<Number> number(py::handle value);
+
+// "an int of more than 4300 digits": a too_long number as errors show it.
+std::string too_long_text();
 
 // An array, a Series or a table: a value with dimensions (`ndim` above 0), never one number.
 bool array_like(py::handle value);

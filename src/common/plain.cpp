@@ -65,8 +65,11 @@ std::string shown(py::handle value) {
     } else {
         return std::string("a value of type ") + Py_TYPE(object)->tp_name;
     }
+    // An int beyond the interpreter's digit limit has no repr.
+    if (PyLong_Check(object) && !PyBool_Check(object) && number(value)->kind == Number::too_long) return too_long_text();
     PyObject* repr = plain_value ? PyObject_ASCII(plain_value.ptr()) : nullptr;
     if (repr == nullptr) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
         PyErr_Clear();
         return std::string("a value of type ") + Py_TYPE(object)->tp_name;
     }
@@ -98,6 +101,7 @@ py::str required_text(py::handle value, const Where& where, bool non_empty) {
 std::optional<py::str> identity_text(py::handle value, const Where& where) {
     if (std::optional<py::str> found = text(value, where)) return found;
     std::optional<Number> numeric = number(value);
+    if (numeric && numeric->kind == Number::too_long) refuse(PyExc_ValueError, where, "the number is too large: " + shown(value));
     if (numeric && numeric->kind == Number::integer) return py::str(numeric->digits);
     return std::nullopt;
 }
@@ -124,12 +128,15 @@ std::optional<py::object> real(py::handle value, const Where& where) {
     double floating;
     if (std::optional<Number> numeric = number(value)) {
         if (numeric->kind == Number::truth) return py::object(py::int_(numeric->digits == "1" ? 1 : 0));
+        // Beyond the float range, or beyond the interpreter's digit limit: too large for any use.
+        if (numeric->kind == Number::too_long) refuse(PyExc_ValueError, where, "the number is too large: " + shown(value));
         if (numeric->kind == Number::integer) {
             py::object whole = exact_number(value);
             double as_float = PyLong_AsDouble(whole.ptr());
             if (as_float == -1.0 && PyErr_Occurred()) {
+                if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::error_already_set();
                 PyErr_Clear();
-                refuse(PyExc_ValueError, where, "the number " + numeric->digits + " is too large");
+                refuse(PyExc_ValueError, where, "the number is too large: " + shown(value));
             }
             // Up to 2**53 an int is stored as itself; beyond, as the float the table keeps (2**53 + 1
             // is 9007199254740992.0), so the hash and the rows hold one value. The bound is taken on
@@ -147,8 +154,11 @@ std::optional<py::object> real(py::handle value, const Where& where) {
     } else if (array_like(value)) {
         return std::nullopt;  // an array, a Series or a table in one cell is no number
     } else {
+        // The value's own __float__ (Decimal, Fraction, ...): an ordinary error means no number;
+        // an interrupt while it runs reaches the caller.
         floating = PyFloat_AsDouble(value.ptr());
         if (floating == -1.0 && PyErr_Occurred()) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
             PyErr_Clear();
             return std::nullopt;
         }

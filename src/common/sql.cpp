@@ -1,6 +1,7 @@
 #include "common/sql.hpp"
 
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 
 #include "common/number.hpp"
@@ -34,11 +35,20 @@ std::string float_literal(double number) {
     return digits;
 }
 
+// A number that has digits: an int beyond the interpreter's digit limit has none to write.
+std::optional<Number> written_number(py::handle value) {
+    std::optional<Number> numeric = number(value);
+    if (numeric && numeric->kind == Number::too_long) {
+        throw py::value_error("the number is too large for a statement: " + too_long_text());
+    }
+    return numeric;
+}
+
 }  // namespace
 
 std::string text(py::handle value) {
     if (PyUnicode_Check(value.ptr())) return quoted(utf8(value));
-    if (auto numeric = number(value)) {
+    if (auto numeric = written_number(value)) {
         if (numeric->kind == Number::truth) return quoted(numeric->digits == "1" ? "True" : "False");
         return quoted(numeric->digits);
     }
@@ -48,7 +58,7 @@ std::string text(py::handle value) {
 std::string literal(py::handle value) {
     if (PyUnicode_Check(value.ptr())) return text(value);
     if (value.is_none()) return "NULL";
-    if (auto numeric = number(value)) {
+    if (auto numeric = written_number(value)) {
         return numeric->kind == Number::floating ? float_literal(numeric->value) : numeric->digits;
     }
     // pandas' missing-value markers (NaT, NA) are not texts either.

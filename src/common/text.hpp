@@ -25,4 +25,15 @@ inline std::string utf8(py::handle text) {
 // str() of any value, as UTF-8.
 inline std::string str_of(py::handle value) { return utf8(py::str(value)); }
 
+// The value's attribute, or None when getting it raises an ordinary error (Exception: the
+// attribute is missing, or the value's own property failed); an interrupt (KeyboardInterrupt,
+// SystemExit) reaches the caller. py::getattr with a default and py::hasattr clear every error.
+inline py::object attribute_or_none(py::handle value, const char* name) {
+    PyObject* found = PyObject_GetAttrString(value.ptr(), name);
+    if (found != nullptr) return py::reinterpret_steal<py::object>(found);
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
+    PyErr_Clear();
+    return py::none();
+}
+
 }  // namespace norvane

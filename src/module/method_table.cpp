@@ -6,6 +6,8 @@
 
 namespace norvane {
 
+std::string MethodTable::class_name() const { return str_of(class_.attr("__qualname__")); }
+
 std::string MethodTable::pybind11_name(const char* name) const {
     std::string text = name;
     if (text != "__init__") return text;

@@ -24,7 +24,8 @@ public:
     void instance(const char* name, Body body, const char* summary, Parameters... parameters) {
         const Signature signature{name, true, {parameter_text(parameters)...}};
         const std::string function_name = pybind11_name(name);
-        class_.attr(name) = py::cpp_function(body, py::name(function_name.c_str()), py::is_method(class_),
+        // `self` is positional only, as the signature shows it.
+        class_.attr(name) = py::cpp_function(body, py::name(function_name.c_str()), py::is_method(class_), py::pos_only(),
                                              parameters..., docstring(signature, summary).c_str());
         class_.attr(name) = with_argument_errors(signature, py::name(function_name.c_str()), py::is_method(class_),
                                                  py::sibling(py::getattr(class_, name)));
@@ -65,17 +66,26 @@ private:
     static py::object argument_check(const Signature& signature);
 
     // The method's second overload, taken only by calls the first one cannot bind: it raises the
-    // interpreter's TypeError for the call.
+    // interpreter's TypeError for the call. A call that fits the parameters can only have brought
+    // None as `self` (pybind11 binds any other object): the interpreter's text for a method
+    // called on a value it does not apply to names it.
     template <class... Extra>
-    static py::cpp_function with_argument_errors(const Signature& signature, Extra... extra) {
+    py::cpp_function with_argument_errors(const Signature& signature, Extra... extra) const {
         py::object check = argument_check(signature);
+        const std::string wrong_self = "descriptor '" + signature.name + "' for '" + class_name() +
+                                       "' objects doesn't apply to a 'NoneType' object";
+        const std::string no_fit = signature.name + "(): the call fits no parameter list of the method";
+        const bool takes_self = signature.takes_self;
         return py::cpp_function(
-            [check](py::args arguments, py::kwargs keywords) -> py::object {
+            [check, wrong_self, no_fit, takes_self](py::args arguments, py::kwargs keywords) -> py::object {
                 check(*arguments, **keywords);
-                throw py::type_error("the call fits no parameter list of the method");
+                if (takes_self && !arguments.empty() && arguments[0].is_none()) throw py::type_error(wrong_self);
+                throw py::type_error(no_fit);
             },
             extra...);
     }
+
+    std::string class_name() const;
 
     py::object class_;
 };

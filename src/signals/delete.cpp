@@ -1,9 +1,11 @@
+#include <optional>
 #include <string>
 
 #include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/guard.hpp"
 #include "common/number.hpp"
+#include "common/plain.hpp"
 #include "common/record.hpp"
 #include "common/sql.hpp"
 #include "common/text.hpp"
@@ -22,6 +24,15 @@ py::str trading_day_text(py::handle day) {
     py::str text(day);
     utf8(text);
     return text;
+}
+
+// An int beyond the interpreter's digit limit has no text for the statements: refused by name.
+void has_text(py::handle value, const char* argument) {
+    std::optional<Number> numeric = number(value);
+    if (numeric && numeric->kind == Number::too_long) {
+        plain::refuse(PyExc_ValueError, plain::Where::argument("fun_delete_signal", argument),
+                      "the number is too large: " + too_long_text());
+    }
 }
 
 // The contract clause of the statements.
@@ -53,6 +64,10 @@ py::object fun_delete_signal(py::object self, py::object trading_day, py::object
         !py::type::of(contract).is(py::type::of(py::list()))) {
         return record::malformed_input();
     }
+    has_text(trading_day, "trading_day");
+    has_text(order_typ, "order_typ");
+    has_text(trade_time, "trade_time");
+    for (py::handle element : contract) has_text(element, "contract");
     const std::string stamp = clock::call_stamp();
     std::initializer_list<std::pair<std::string_view, std::string>> values = {
         {"trading_day", sql::text(trading_day_text(trading_day))},

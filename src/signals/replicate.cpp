@@ -1,6 +1,5 @@
 #include <optional>
 
-#include "account/identity.hpp"
 #include "common/text.hpp"
 #include "common/plain.hpp"
 #include "signals/signals.hpp"
@@ -10,29 +9,25 @@ namespace norvane::signals {
 
 py::object fun_replicate_save(py::object self, py::object tmp_mat, py::object continuous_holding) {
     constexpr const char* method = "fun_replicate_save";
-    // Within an upload, the copy account was decided before the upload's first write; called on
-    // its own, the method asks the account object.
-    const UploadUnderWay* upload = UploadUnderWay::current();
-    std::optional<py::str> copy_account;
-    if (upload != nullptr) {
-        copy_account = upload->copy_account;
-    } else if (plain::truth(self.attr("if_copy"))) {
-        copy_account = account::identity(self, "copy_account_id", method);
-    }
-    if (!copy_account) return py::int_(0);
+    // Within its own object's upload the copy step is the upload's: the copy account, its Redis,
+    // the client and the lock's times were taken before the upload's first write, and the copy
+    // account's lock is held within the upload's. Called on its own, also by another object while
+    // an upload is under way, the method takes them from its own account object.
+    const UploadUnderWay* upload = UploadUnderWay::of(self);
+    CopyStep copy = upload != nullptr ? upload->copy : copy_step(self, method);
+    if (!copy.account) return py::int_(0);
+    const LockTimes times = upload != nullptr ? upload->lock.times() : lock_times(method);
     const bool continuous = plain::truth(continuous_holding);
-    tmp_mat[py::str("account_id")] = *copy_account;
+    tmp_mat[py::str("account_id")] = *copy.account;
     SignalRows rows = normalised_rows(tmp_mat, method);
     if (rows.size() == 0) return py::int_(0);
     // The copy account's hash is written whether or not the upload wrote its own, and its lock is
-    // taken on the copy-account Redis, which holds that hash, within the upload's own lock.
-    py::object copy_redis = self.attr("copy_redis_conn");
-    SignalWrites copy = build_signal_writes(rows, *copy_account, copy_redis, continuous, RetireForm::copy, "");
-    UploadLock lock(copy_redis, copy.day, utf8(*copy_account), method,
-                    std::string(method) + ": copy account " + utf8(*copy_account),
+    // taken on the copy-account Redis, which holds that hash.
+    SignalWrites writes = build_signal_writes(rows, *copy.account, copy.redis, continuous, RetireForm::copy, "");
+    UploadLock lock(copy.redis, writes.day, utf8(*copy.account), times,
+                    std::string(method) + ": copy account " + utf8(*copy.account),
                     upload != nullptr ? &upload->lock : nullptr);
-    write_signals(self.attr("client"), lock, copy);
-    lock.release();
+    lock.hold([&] { write_signals(copy.client, lock, writes); });
     return py::int_(0);
 }
 

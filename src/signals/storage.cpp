@@ -221,11 +221,49 @@ void write_signals(py::handle client, UploadLock& lock, const SignalWrites& writ
     py::object command = client.attr("command");
     for (const std::optional<py::str>* statement : {&writes.retire, &writes.insert}) {
         if (!*statement) continue;
-        lock.write([&](double seconds) {
-            endpoints::ClickHouseWait bounded(client, seconds);
-            command(**statement);
-        });
+        lock.write([&](double seconds) { endpoints::with_wait(client, seconds, [&] { command(**statement); }); });
     }
+}
+
+py::object taken(py::handle self, const char* name, const char* method) {
+    PyObject* value = PyObject_GetAttrString(self.ptr(), name);
+    if (value != nullptr) return py::reinterpret_steal<py::object>(value);
+    py::error_already_set error;
+    if (!error.matches(PyExc_AttributeError)) throw error;
+    py::raise_from(error, PyExc_AttributeError,
+                   (plain::Where::attribute(method, name).text() + ": is missing; nothing was written").c_str());
+    throw py::error_already_set();
+}
+
+py::object connection(py::handle self, const char* name, const char* method, Use use) {
+    static constexpr const char* lock_calls[] = {"set", "eval"};
+    static constexpr const char* hash_calls[] = {"set", "eval", "hset", "hkeys", "hmget", "hdel"};
+    static constexpr const char* statement_calls[] = {"command"};
+    py::object value = taken(self, name, method);
+    const plain::Where where = plain::Where::attribute(method, name);
+    if (value.is_none()) plain::refuse(PyExc_TypeError, where, "is None; nothing was written");
+    auto check = [&](const auto& calls) {
+        for (const char* call : calls) {
+            if (!PyCallable_Check(attribute_or_none(value, call).ptr())) {
+                plain::refuse(PyExc_TypeError, where, std::string("has no method ") + call + " (" + plain::shown(value) +
+                                                          "); nothing was written");
+            }
+        }
+    };
+    if (use == Use::lock) check(lock_calls);
+    if (use == Use::hash) check(hash_calls);
+    if (use == Use::statements) check(statement_calls);
+    return value;
+}
+
+CopyStep copy_step(py::handle self, const char* method, py::object client) {
+    CopyStep copy;
+    if (!plain::truth(taken(self, "if_copy", method))) return copy;
+    copy.account = plain::identity(taken(self, "copy_account_id", method),
+                                   plain::Where::attribute(method, "copy_account_id"));
+    copy.redis = connection(self, "copy_redis_conn", method, Use::hash);
+    copy.client = client ? std::move(client) : connection(self, "client", method, Use::statements);
+    return copy;
 }
 
 }  // namespace norvane::signals

@@ -97,6 +97,25 @@ struct SignalWrites {
 SignalWrites build_signal_writes(const SignalRows& rows, const py::str& owner, py::handle redis,
                                  bool continuous_holding, RetireForm form, const std::string& stamp);
 
+// The account object's attribute `name`, taken once before the first write of `method`; a
+// missing one is refused (AttributeError naming `method` and the attribute).
+py::object taken(py::handle self, const char* name, const char* method);
+
+// What the writes do with a connection, and so the methods they call on it.
+enum class Use {
+    lock,        // a Redis holding an upload lock: set, eval
+    hash,        // a Redis holding a lock and a signal hash: set, eval, hset, hkeys, hmget, hdel
+    statements,  // the ClickHouse client: command
+};
+
+// A connection or client the writes use: refused (TypeError naming `method` and the attribute)
+// when it is None or a method of its `use` is missing or not callable.
+py::object connection(py::handle self, const char* name, const char* method, Use use);
+// The copy step of `self`'s writes, its objects taken now: no account when `if_copy` is false,
+// else `copy_account_id`, `copy_redis_conn` and the ClickHouse client (`client` when given,
+// already taken, else `self`'s).
+CopyStep copy_step(py::handle self, const char* method, py::object client = py::object());
+
 // Sends the writes holding the upload lock of the day and account (signals/upload_lock), each
 // after renewing it: the hash passes and the stale-field cleanup, then the retire statement (a
 // mutation touches only rows that exist when it is issued, so it precedes the insert), then the

@@ -135,24 +135,31 @@ py::object fun_update_signal(py::object self, py::object input_data, py::object 
             "intraday_trading/before_close, trade_time 须为 D/N/空, feature 须为 0/1");
     }
 
-    // Every write of the account's own is built before the first one goes out, and whether a
-    // copy account takes the rows too is asked now, once. The copy account's writes are the same
-    // plain values under its id, built by fun_replicate_save.
-    py::object redis = to_redis ? py::object(self.attr("redis_conn")) : py::none();
-    SignalWrites own = build_signal_writes(rows, account, redis, continuous, RetireForm::upload, stamp);
-    std::optional<py::str> copy_account;
-    if (plain::truth(self.attr("if_copy"))) copy_account = account::identity(self, "copy_account_id", method);
-
-    // The day's lock is taken on the environment's Redis, whether or not the hash is written, and
-    // held until the copy account's writes are done too.
-    UploadLock lock(self.attr("redis_conn"), own.day, utf8(account), method,
-                    std::string(method) + ": account " + utf8(account));
-    write_signals(self.attr("client"), lock, own);
-    {
-        UploadUnderWay upload(lock, copy_account);
-        self.attr("fun_replicate_save")(py::arg("tmp_mat") = table, py::arg("continuous_holding") = py::bool_(continuous));
+    // Every object the writes use is taken now, once, before the first write, and one that cannot
+    // serve refuses the upload by name: the lock's times, the client, the environment's Redis (the
+    // day's lock, whether or not the hash is written), the copy step (whether a copy account takes
+    // the rows, which one, on which Redis) and the method that stores the copy account's rows.
+    const LockTimes times = lock_times(method);
+    py::object client = connection(self, "client", method, Use::statements);
+    py::object redis = connection(self, "redis_conn", method, to_redis ? Use::hash : Use::lock);
+    CopyStep copy = copy_step(self, method, client);
+    py::object replicate = taken(self, "fun_replicate_save", method);
+    if (!PyCallable_Check(replicate.ptr())) {
+        plain::refuse(PyExc_TypeError, plain::Where::attribute(method, "fun_replicate_save"),
+                      "must be callable, not " + plain::shown(replicate) + "; nothing was written");
     }
-    lock.release();
+    // Every write of the account's own is built before the first one goes out. The copy
+    // account's writes are the same plain values under its id, built by fun_replicate_save.
+    SignalWrites own = build_signal_writes(rows, account, to_redis ? redis : py::none(), continuous,
+                                           RetireForm::upload, stamp);
+
+    // The day's lock is held until the copy account's writes are done too.
+    UploadLock lock(redis, own.day, utf8(account), times, std::string(method) + ": account " + utf8(account));
+    lock.hold([&] {
+        write_signals(client, lock, own);
+        UploadUnderWay upload(self, lock, std::move(copy));
+        replicate(py::arg("tmp_mat") = table, py::arg("continuous_holding") = py::bool_(continuous));
+    });
     // Remembered only once every write has gone out, the copy account's included: an upload
     // that failed anywhere, repeated through the same object, is stored again in full.
     self.attr("update_df") = comparison;

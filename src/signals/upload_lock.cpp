@@ -30,32 +30,37 @@ end
 return 0)";
 
 // What Redis takes as an expiry in milliseconds, and what an upload sensibly waits: 1 ms to a day.
-constexpr double shortest_seconds = 0.001;
+// The expiry is at least 1 s: each statement of the writes waits at most half of it, and a
+// statement on the local stack takes up to 55 ms on a busy machine (a whole upload with its copy
+// account up to 0.2 s), so 0.5 s per statement leaves it about ten times that.
+constexpr double shortest_wait_seconds = 0.001;
+constexpr double shortest_expiry_seconds = 1;
 constexpr double longest_seconds = 86400;
 
-// The upload under way in this thread. A plain pointer to an object on that upload's stack: it
-// owns nothing.
-thread_local const UploadUnderWay* current_upload = nullptr;
+// The uploads under way in this thread, innermost first: a plain pointer to an object on that
+// upload's stack, chained to the ones it is nested in. It owns nothing.
+thread_local const UploadUnderWay* uploads_under_way = nullptr;
 
 // A fresh token: 128 random bits from the operating system, as hex.
 std::string new_token() { return str_of(outside::os().attr("urandom")(16).attr("hex")()); }
-
-double seconds_in_namespace(const char* method, const char* name) {
-    py::object value = module_value(name);
-    const std::string attribute = std::string("Norvane.") + name;
-    std::optional<py::object> seconds = plain::real(value, plain::Where::attribute(method, attribute.c_str()));
-    double number = seconds ? py::float_(*seconds).cast<double>() : NAN;
-    if (!(number >= shortest_seconds && number <= longest_seconds)) {
-        plain::refuse(PyExc_ValueError, plain::Where::attribute(method, attribute.c_str()),
-                      "must be a number of seconds from 0.001 to 86400, not " + plain::shown(value));
-    }
-    return number;
-}
 
 std::string seconds_text(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", seconds);
     return text;
+}
+
+double seconds_in_namespace(const char* method, const char* name, double shortest) {
+    py::object value = module_value(name);
+    const std::string attribute = std::string("Norvane.") + name;
+    const plain::Where where = plain::Where::attribute(method, attribute.c_str());
+    std::optional<py::object> seconds = plain::real(value, where);
+    double number = seconds ? py::float_(*seconds).cast<double>() : NAN;
+    if (!(number >= shortest && number <= longest_seconds)) {
+        plain::refuse(PyExc_ValueError, where,
+                      "must be a number of seconds from " + seconds_text(shortest) + " to 86400, not " + plain::shown(value));
+    }
+    return number;
 }
 
 long long milliseconds(double seconds) { return std::max(1LL, static_cast<long long>(seconds * 1000)); }
@@ -73,27 +78,34 @@ bool named_time_out(PyObject* type) {
 
 }  // namespace
 
-UploadLock::UploadLock(py::handle redis, const py::str& day, const std::string& account_id, const char* method,
+LockTimes lock_times(const char* method) {
+    LockTimes times;
+    times.wait = seconds_in_namespace(method, upload_wait_name, shortest_wait_seconds);
+    times.expiry = seconds_in_namespace(method, upload_expiry_name, shortest_expiry_seconds);
+    return times;
+}
+
+UploadLock::UploadLock(py::handle redis, const py::str& day, const std::string& account_id, const LockTimes& times,
                        std::string who, UploadLock* outer)
     : redis_(py::reinterpret_borrow<py::object>(redis)),
       key_("norvane:upload:" + utf8(day) + ":" + account_id),
       token_(new_token()),
       day_(utf8(day)),
       who_(std::move(who)),
+      times_(times),
       outer_(outer) {
     using clock = std::chrono::steady_clock;
-    const double wait = seconds_in_namespace(method, upload_wait_name);
-    expiry_seconds_ = seconds_in_namespace(method, upload_expiry_name);
+    const double wait = times_.wait;
     const auto deadline = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(wait));
     py::object set = redis_.attr("set");
     // Polls every 50 ms with the interpreter free for other threads.
     for (;;) {
-        if (plain::truth(set(key_, token_, py::arg("nx") = true, py::arg("px") = milliseconds(expiry_seconds_)))) break;
+        if (plain::truth(set(key_, token_, py::arg("nx") = true, py::arg("px") = milliseconds(times_.expiry)))) break;
         const auto now = clock::now();
         if (now >= deadline) {
             timeout(who_ + ", trading day " + day_ + ": the day's upload lock stayed taken for " + seconds_text(wait) +
                     " s (Redis key " + utf8(key_) + "): another upload holds it, or an earlier upload's write "
-                    "timed out and the lock ends with its expiry (" + seconds_text(expiry_seconds_) +
+                    "timed out and the lock ends with its expiry (" + seconds_text(times_.expiry) +
                     " s); nothing was written for this account");
         }
         {
@@ -105,21 +117,23 @@ UploadLock::UploadLock(py::handle redis, const py::str& day, const std::string& 
     open_ = true;
 }
 
-UploadLock::~UploadLock() {
+void UploadLock::give_back_after_failure() {
     if (!open_) return;
-    // The writes' own error is the one being reported; a lock not given back ends with its expiry.
-    py::error_scope pending;  // an error being raised stays as it is
-    PyObject* answer = PyObject_CallMethod(redis_.ptr(), "eval", "siOs", give_back_script, 1, key_.ptr(), token_.c_str());
-    Py_XDECREF(answer);
-    PyErr_Clear();
+    open_ = false;
+    try {
+        redis_.attr("eval")(give_back_script, 1, key_, token_);
+    } catch (py::error_already_set& error) {
+        // A lock not given back ends with its expiry.
+        if (!error.matches(PyExc_Exception)) throw;
+    }
 }
 
 void UploadLock::renew() {
     if (outer_ != nullptr) outer_->renew();
-    if (!open_ || !plain::truth(redis_.attr("eval")(renew_script, 1, key_, token_, milliseconds(expiry_seconds_)))) {
+    if (!open_ || !plain::truth(redis_.attr("eval")(renew_script, 1, key_, token_, milliseconds(times_.expiry)))) {
         open_ = false;
         timeout(who_ + ", trading day " + day_ + ": the upload lock lapsed before a write (its expiry is " +
-                seconds_text(expiry_seconds_) + " s), so the write was not sent; another upload may have "
+                seconds_text(times_.expiry) + " s), so the write was not sent; another upload may have "
                 "written the day since, repeat the upload");
     }
 }
@@ -130,7 +144,7 @@ void UploadLock::release() {
     if (!open_) return;
     open_ = false;
     if (!plain::truth(redis_.attr("eval")(give_back_script, 1, key_, token_))) {
-        timeout(who_ + ", trading day " + day_ + ": the upload outlasted its lock (" + seconds_text(expiry_seconds_) +
+        timeout(who_ + ", trading day " + day_ + ": the upload outlasted its lock (" + seconds_text(times_.expiry) +
                 " s), so another upload may have written the day meanwhile; repeat it");
     }
 }
@@ -148,13 +162,18 @@ bool UploadLock::outcome_unknown(const py::error_already_set& error) {
     return false;
 }
 
-UploadUnderWay::UploadUnderWay(UploadLock& lock, std::optional<py::str> copy_account)
-    : lock(lock), copy_account(std::move(copy_account)), previous_(current_upload) {
-    current_upload = this;
+UploadUnderWay::UploadUnderWay(py::handle uploader, UploadLock& lock, CopyStep copy)
+    : lock(lock), copy(std::move(copy)), uploader_(uploader.ptr()), previous_(uploads_under_way) {
+    uploads_under_way = this;
 }
 
-UploadUnderWay::~UploadUnderWay() { current_upload = previous_; }
+UploadUnderWay::~UploadUnderWay() { uploads_under_way = previous_; }
 
-const UploadUnderWay* UploadUnderWay::current() { return current_upload; }
+const UploadUnderWay* UploadUnderWay::of(py::handle object) {
+    for (const UploadUnderWay* upload = uploads_under_way; upload != nullptr; upload = upload->previous_) {
+        if (upload->uploader_ == object.ptr()) return upload;
+    }
+    return nullptr;
+}
 
 }  // namespace norvane::signals

@@ -13,9 +13,12 @@
 // back, so after one the lock is not given back but left to its expiry; after any other error it
 // is given back at once. A killed uploader's lock ends within the expiry of its last renewal.
 //
-// Both times are bound at load in the module namespace, in seconds, and read when the lock is
-// taken: `_upload_wait_seconds` (10) and `_upload_expiry_seconds` (30), each from 0.001 to 86400.
-// The execution side never reads these keys.
+// Both times are bound at load in the module namespace, in seconds, and read once per upload,
+// before its first write: `_upload_wait_seconds` (10), from 0.001 to 86400, and
+// `_upload_expiry_seconds` (30), from 1 to 86400. An expiry below 1 s cannot cover a round trip
+// on a busy machine (each statement may wait half of it; bench/upload_round_trips.py measures
+// them), so it is refused rather than left to break every upload. The execution side never
+// reads these keys.
 #include <pybind11/pybind11.h>
 
 #include <optional>
@@ -31,17 +34,41 @@ inline constexpr const char* upload_expiry_name = "_upload_expiry_seconds";
 inline constexpr double default_upload_wait = 10.0;
 inline constexpr double default_upload_expiry = 30.0;
 
+// The two times of one upload, in seconds.
+struct LockTimes {
+    double wait = default_upload_wait;
+    double expiry = default_upload_expiry;
+};
+
+// Reads both times from the module namespace; a value out of its range is refused (ValueError
+// naming `method` and the setting).
+LockTimes lock_times(const char* method);
+
 class UploadLock {
 public:
-    // Takes the lock of `account_id` at `day` on `redis`. `method` and `who` ("fun_update_signal:
-    // account 8800123") name the upload in errors. `outer` is a lock this one is held within (the
-    // account's own while its copy account's rows are stored): it is renewed with this one.
-    UploadLock(py::handle redis, const py::str& day, const std::string& account_id, const char* method,
+    // Takes the lock of `account_id` at `day` on `redis`, waiting up to `times.wait`. `who`
+    // ("fun_update_signal: account 8800123") names the upload in errors. `outer` is a lock this
+    // one is held within (the account's own while its copy account's rows are stored): it is
+    // renewed with this one.
+    UploadLock(py::handle redis, const py::str& day, const std::string& account_id, const LockTimes& times,
                std::string who, UploadLock* outer = nullptr);
-    // Gives the lock back unless `release` did, or a write timed out.
-    ~UploadLock();
     UploadLock(const UploadLock&) = delete;
     UploadLock& operator=(const UploadLock&) = delete;
+
+    // Runs `steps` (the writes) holding the lock, then gives it back: TimeoutError when it was no
+    // longer this upload's. When `steps` raise, the lock is given back at once, unless a write
+    // timed out; an ordinary error of that giving back is passed over (the steps' error is the
+    // one reported), an interrupt is raised in its place.
+    template <class Steps>
+    void hold(Steps&& steps) {
+        try {
+            std::forward<Steps>(steps)();
+        } catch (...) {
+            give_back_after_failure();
+            throw;
+        }
+        release();
+    }
 
     // Sends one write holding the lock: renews it (and the outer one) first, raising TimeoutError
     // without sending when it is no longer this upload's; `send` gets the ClickHouse statement's
@@ -57,12 +84,13 @@ public:
         }
     }
 
-    // Gives the lock back after the last write. TimeoutError when it was no longer this upload's.
-    void release();
+    const LockTimes& times() const { return times_; }
 
 private:
     void renew();
-    double statement_wait() const { return expiry_seconds_ / 2; }
+    void release();
+    void give_back_after_failure();
+    double statement_wait() const { return times_.expiry / 2; }
     void keep_until_expiry();
     // A time-out or an interrupt: the server may have the write, or get it later.
     static bool outcome_unknown(const py::error_already_set& error);
@@ -70,28 +98,41 @@ private:
     py::object redis_;
     py::str key_;
     std::string token_, day_, who_;
-    double expiry_seconds_ = 0;
+    LockTimes times_;
     UploadLock* outer_;
     bool open_ = false;
 };
 
-// The upload under way in this thread while it has its copy account's rows stored (through
-// fun_replicate_save): its lock, within which the copy account's lock is held, and the copy
-// account it decided on before its first write (none: no copy account takes the rows).
+// What an upload's copy step uses, each object taken from the account object once, before the
+// upload's first write: the copy account (none: no copy account takes the rows), the
+// copy-account Redis and the ClickHouse client.
+struct CopyStep {
+    std::optional<py::str> account;
+    py::object redis;
+    py::object client;
+};
+
+// An upload while it has its copy account's rows stored (through fun_replicate_save): its lock,
+// within which the copy account's lock is held, and its copy step. The copy step belongs to the
+// uploading object: only that object's own fun_replicate_save joins it; another object's,
+// called meanwhile (a desk's override replicating a second account, say), is a call of its own.
 class UploadUnderWay {
 public:
-    UploadUnderWay(UploadLock& lock, std::optional<py::str> copy_account);
+    UploadUnderWay(py::handle uploader, UploadLock& lock, CopyStep copy);
     ~UploadUnderWay();
     UploadUnderWay(const UploadUnderWay&) = delete;
     UploadUnderWay& operator=(const UploadUnderWay&) = delete;
 
-    // The upload under way in this thread, or nullptr.
-    static const UploadUnderWay* current();
+    // The upload `object` has under way in this thread, or nullptr.
+    static const UploadUnderWay* of(py::handle object);
 
     UploadLock& lock;
-    const std::optional<py::str> copy_account;
+    const CopyStep copy;
 
 private:
+    // The uploading object, by identity only: it is the upload's own argument, alive while this
+    // lives, and nothing here owns it.
+    const PyObject* uploader_;
     const UploadUnderWay* previous_;
 };
 
