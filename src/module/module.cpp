@@ -31,8 +31,9 @@ void import_libraries(py::module_& m) {
 // from Velmora import *
 void import_risk_platform(py::module_& m) {
     py::module_ risk_platform = py::module_::import(norvane::outside::risk_platform);
-    if (py::hasattr(risk_platform, "__all__")) {
-        for (py::handle name : risk_platform.attr("__all__")) {
+    py::object names = norvane::attribute_or_none(risk_platform, "__all__");
+    if (!names.is_none()) {
+        for (py::handle name : names) {
             m.attr(name) = risk_platform.attr(name);
         }
         return;

@@ -156,8 +156,8 @@ bool UploadLock::outcome_unknown(const py::error_already_set& error) {
     py::object cause = error.value();
     for (int depth = 0; depth < 8 && cause && !cause.is_none(); ++depth) {
         if (named_time_out(reinterpret_cast<PyObject*>(Py_TYPE(cause.ptr())))) return true;
-        py::object next = py::getattr(cause, "__cause__", py::none());
-        cause = next.is_none() ? py::getattr(cause, "__context__", py::none()) : next;
+        py::object next = attribute_or_none(cause, "__cause__");
+        cause = next.is_none() ? attribute_or_none(cause, "__context__") : next;
     }
     return false;
 }
