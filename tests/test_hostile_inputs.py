@@ -284,7 +284,7 @@ def test_a_refused_call_names_its_method_and_what_is_wrong(desk, monkeypatch, ca
 
 
 @pytest.mark.parametrize("interrupted", [
-    "lock time", "position cell", "cell's dtype", "TWAP cell", "effective_hour", "the lock given back after a failure"])
+    "lock time", "position cell", "cell's dtype", "effective_hour", "the lock given back after a failure"])
 @pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit])
 def test_an_interrupt_during_a_conversion_reaches_the_caller(desk, monkeypatch, recording, interrupted, error):
     trader = desk.trader
@@ -302,13 +302,9 @@ def test_an_interrupt_during_a_conversion_reaches_the_caller(desk, monkeypatch, 
         return
     if interrupted == "lock time":
         monkeypatch.setattr(Norvane, "_upload_expiry_seconds", value)
-    cell = pd.Series([value], dtype=object)
-    call = {
-        "lock time": lambda: trader.fun_update_signal(signals(["k1"])),
-        "position cell": lambda: trader.fun_update_signal(signals(["k1"], position=cell)),
-        "cell's dtype": lambda: trader.fun_update_signal(signals(["k1"], position=cell)),
-        "TWAP cell": lambda: trader.fun_update_TWAP_info({"commodity": ["ag"], "if_twap": [1], "time_gap": cell,
-                                                          "volume": [1]}),
-        "effective_hour": lambda: trader.fun_set_split_mode("4321001", value),
-    }[interrupted]
+    if interrupted == "effective_hour":
+        call = lambda: trader.fun_set_split_mode("4321001", value)  # noqa: E731
+    else:
+        cell = pd.Series([1.0 if interrupted == "lock time" else value], dtype=object)
+        call = lambda: trader.fun_update_signal(signals(["k1"], position=cell))  # noqa: E731
     desk.refused(call, error, None)
