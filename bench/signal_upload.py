@@ -3,9 +3,12 @@ account.
 
     .venv/bin/python bench/signal_upload.py [--rows 500 5000] [--repeats 5]
 
-For each row count, prints the median and the worst wall time of an upload, and per upload the
+For each row count, prints the median and the worst wall time of an upload, per upload the
 ClickHouse statements and the Redis round trips (the account's Redis and the copy account's),
-counted on the clients the account object holds: one counted call is one request on the wire.
+counted on the clients the account object holds: one counted call is one request on the wire, and
+per kind of round trip (a statement by its first word, a Redis command by its name) the median,
+the 99th percentile and the worst wall time: what the upload lock's expiry must cover, since each
+statement may wait half of it.
 Start and seed the stack first (`./dev stack start`, `./dev stack seed`).
 """
 from __future__ import annotations
@@ -14,7 +17,7 @@ import argparse
 import random
 import statistics
 import time
-from collections import Counter
+from collections import Counter, defaultdict
 
 import pandas as pd
 
@@ -24,10 +27,11 @@ from norvane_sandbox.pytest_plugin import DeskAccount, register_account
 
 
 class Counted:
-    """Forwards to a client and counts its calls by method name."""
+    """Forwards to a client, counts its calls by method name and keeps each call's wall time by
+    kind (a statement by its first word)."""
 
-    def __init__(self, target, calls: Counter):
-        self._target, self._calls = target, calls
+    def __init__(self, target, calls: Counter, times: defaultdict):
+        self._target, self._calls, self._times = target, calls, times
 
     def __getattr__(self, name):
         value = getattr(self._target, name)
@@ -36,8 +40,19 @@ class Counted:
 
         def counted(*args, **kwargs):
             self._calls[name] += 1
-            return value(*args, **kwargs)
+            start = time.perf_counter()
+            try:
+                return value(*args, **kwargs)
+            finally:
+                kind = name if name != "command" else str(args[0]).split()[0].lower()
+                self._times[kind].append(time.perf_counter() - start)
         return counted
+
+    def __setattr__(self, name, value):
+        if name.startswith("_"):
+            object.__setattr__(self, name, value)
+        else:
+            setattr(self._target, name, value)
 
 
 def signals(count: int, day: str, shift: float) -> pd.DataFrame:
@@ -75,10 +90,10 @@ def main() -> None:
     for number, rows in enumerate(args.rows):
         trader = desk_account(number)
         assert trader.if_copy, "the bench account has no copy account"
-        statements, own, copy = Counter(), Counter(), Counter()
-        trader.client = Counted(trader.client, statements)
-        trader.redis_conn = Counted(trader.redis_conn, own)
-        trader.copy_redis_conn = Counted(trader.copy_redis_conn, copy)
+        statements, own, copy, times = Counter(), Counter(), Counter(), defaultdict(list)
+        trader.client = Counted(trader.client, statements, times)
+        trader.redis_conn = Counted(trader.redis_conn, own, times)
+        trader.copy_redis_conn = Counted(trader.copy_redis_conn, copy, times)
         walls = []
         for repeat in range(args.repeats):
             table = signals(rows, day, shift=repeat * 0.5)
@@ -96,6 +111,11 @@ def main() -> None:
               f" worst {max(walls):.3f} s (each: {', '.join(f'{wall:.3f}' for wall in walls)})")
         print(f"  ClickHouse statements per upload: {per_upload(statements)}")
         print(f"  Redis round trips per upload: account {per_upload(own)}; copy account {per_upload(copy)}")
+        for kind, spent in sorted(times.items()):
+            spent = sorted(spent)
+            p99 = spent[min(len(spent) - 1, int(len(spent) * 0.99))]
+            print(f"  {kind:8} {len(spent):4} calls: median {statistics.median(spent) * 1000:7.1f} ms,"
+                  f" p99 {p99 * 1000:7.1f} ms, worst {spent[-1] * 1000:7.1f} ms")
     # The bench takes its rows away again (a desk's table is seeded small).
     redis_client("redis-test").delete(day)
     writer = clickhouse_client()

@@ -244,7 +244,7 @@ def test_another_accounts_copy_step_within_an_upload_writes_its_own_copy_account
 @pytest.mark.parametrize("expiry, stored", [(0.005, False), (0.999, False), (1, True)])
 def test_a_lock_expiry_too_short_for_a_round_trip_is_refused_before_any_write(
         norvane_new_account, norvane_clickhouse_writer, monkeypatch, expiry, stored):
-    # bench/upload_round_trips.py: a statement takes up to about 55 ms on a busy machine; 1 s
+    # bench/signal_upload.py: a statement takes up to about 55 ms on a busy machine; 1 s
     # (0.5 s per statement) is the shortest expiry taken.
     monkeypatch.setattr(Norvane, "_upload_expiry_seconds", expiry)
     account = norvane_new_account(copy=True)

@@ -16,7 +16,7 @@
 // Both times are bound at load in the module namespace, in seconds, and read once per upload,
 // before its first write: `_upload_wait_seconds` (10), from 0.001 to 86400, and
 // `_upload_expiry_seconds` (30), from 1 to 86400. An expiry below 1 s cannot cover a round trip
-// on a busy machine (each statement may wait half of it; bench/upload_round_trips.py measures
+// on a busy machine (each statement may wait half of it; bench/signal_upload.py measures
 // them), so it is refused rather than left to break every upload. The execution side never
 // reads these keys.
 #include <pybind11/pybind11.h>
