@@ -20,12 +20,14 @@ def cli(*args, **environment):
 
 @pytest.mark.parametrize("value", ["10.0.0.5", "192.168.1.20", "8.8.8.8", "localhost", "::1", "127.0.0"])
 def test_non_loopback_host_refused(monkeypatch, value):
+    monkeypatch.delenv("NORVANE_SANDBOX_STACK_HOSTS", raising=False)  # a test session's
     monkeypatch.setenv("NORVANE_RISK_HOST", value)
     with pytest.raises(SandboxError, match="NORVANE_RISK_HOST"):
         endpoints()
 
 
 def test_hosts_come_from_environment(monkeypatch):
+    monkeypatch.delenv("NORVANE_SANDBOX_STACK_HOSTS", raising=False)
     for variable in ("NORVANE_REDIS_PROD_HOST", "NORVANE_REDIS_PROD67_HOST",
                      "NORVANE_REDIS_PROD65_HOST", "NORVANE_RISK_HOST"):
         monkeypatch.delenv(variable, raising=False)
@@ -56,7 +58,7 @@ def test_an_address_in_use_is_one_line_naming_service_and_address(norvane_stack,
     assert started.returncode == 1
     lines = started.stderr.strip().splitlines()
     assert len(lines) == 1 and lines[0].startswith(
-        f"norvane-sandbox start: redis-test: {norvane_stack.redis_test_host}:6379 is already in use by a process")
+        f"norvane-sandbox start: redis-test: {endpoints().redis_test_host}:6379 is already in use by a process")
 
 
 def test_status_tells_a_paused_service(norvane_stack):

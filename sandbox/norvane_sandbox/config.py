@@ -131,9 +131,23 @@ _HOST_VARIABLES = {
 }
 
 
+# Inside a test session the NORVANE_*_HOST variables name the session's own proxies (what the
+# module and the scripts a test runs connect to); this variable keeps the stack's own hosts,
+# "VARIABLE=host" pairs separated by spaces, for the stack's control and for the sessions a
+# test session starts in turn.
+STACK_HOSTS_VARIABLE = "NORVANE_SANDBOX_STACK_HOSTS"
+
+
+def stack_hosts_setting(where: Endpoints) -> str:
+    """The value of STACK_HOSTS_VARIABLE that names `where`'s hosts."""
+    return " ".join(f"{variable}={host}" for variable, host in host_variables(where).items())
+
+
 def endpoints() -> Endpoints:
-    """The hosts of every service, read from the environment each time it is called."""
-    hosts = {field: loopback_host(os.environ.get(var) or default, var)
+    """The hosts of the stack's own servers, read from the environment each time it is called:
+    $NORVANE_SANDBOX_STACK_HOSTS inside a test session, else the NORVANE_*_HOST variables."""
+    pinned = dict(pair.partition("=")[::2] for pair in os.environ.get(STACK_HOSTS_VARIABLE, "").split())
+    hosts = {field: loopback_host(pinned.get(var) or os.environ.get(var) or default, var)
              for field, (var, default) in _HOST_VARIABLES.items()}
     result = Endpoints(**hosts)
     redis_hosts = [server.host for server in result.redis_servers()]
@@ -141,6 +155,11 @@ def endpoints() -> Endpoints:
         raise SandboxError("the four Redis servers share port 6379, so NORVANE_DB_HOST and the "
                            f"NORVANE_REDIS_PROD*_HOST variables need distinct addresses, got {redis_hosts}")
     return result
+
+
+def host_variables(where: Endpoints) -> dict[str, str]:
+    """The NORVANE_*_HOST variables that point a client at `where`."""
+    return {variable: getattr(where, field) for field, (variable, _) in _HOST_VARIABLES.items()}
 
 
 def state_dir() -> Path:

@@ -7,10 +7,12 @@ nothing starts until a test asks for one. Every fixture name carries the prefix 
 none shadows a desk's own `stack` or `account`.
 
     norvane_stack               session: starts the stack (if it is not running) and seeds the demo
-                                data where it is missing; yields the services' addresses
-                                (norvane_sandbox.Endpoints). Sessions side by side (pytest-xdist
-                                workers, two suites) share it; the last one to end stops it if one
-                                of them started it.
+                                data where it is missing; yields this session's addresses of the
+                                services (norvane_sandbox.Endpoints), which the NORVANE_*_HOST
+                                variables name while the session runs. Sessions side by side
+                                (pytest-xdist workers, two suites) share the stack's servers, each
+                                through proxies of its own; the last one to end stops the stack if
+                                one of them started it.
     norvane_account             a fresh account registered for this test alone (its own id, so its
                                 own rows): `Norvane.Norvane(*norvane_account.args)` logs in.
     norvane_new_account         `norvane_new_account(copy=True, user=..., env=...)` registers more;
@@ -18,10 +20,12 @@ none shadows a desk's own `stack` or `account`.
     norvane_clickhouse_writer   clickhouse_connect client of the read-write account
     norvane_clickhouse_reader   clickhouse_connect client of the read-only account
     norvane_redis_writer        redis client of the test environment's Redis (text answers);
-                                norvane_sandbox.clients.redis_client(name) reaches the others
+                                norvane_sandbox.clients.redis_client(name, norvane_stack)
+                                reaches the others
     norvane_mysql_writer        pymysql connection to the trade database as the stack's administrator
     norvane_outage              `with norvane_outage("clickhouse"): ...` makes one service
-                                unreachable for the block and brings it back, answering, afterwards
+                                unreachable for this session for the block (other sessions keep
+                                it) and brings it back, answering, afterwards
 """
 from __future__ import annotations
 
@@ -79,48 +83,50 @@ def link_copy_account(client, account_id: str, copy_id: str, is_valid: int = 1) 
 
 # ---- sessions side by side --------------------------------------------------------------------
 
+# Bound on waiting for the sessions directory while another session starts or stops the stack
+# (a start waits at most 60 s for each of its seven services, then seeds).
+SESSIONS_LOCK_TIMEOUT = 600
+
+
 @contextlib.contextmanager
 def _sessions(state: Path):
     """The sessions directory of the state directory, held exclusively for the block: one lease
-    file per running session (named by its pid) and `started`, present when a session started the
-    stack."""
-    import fcntl
+    per running session (`<pid>.lease`, locked for the session's life) and `started`, present
+    when a session started the stack."""
+    from filelock import FileLock
 
     directory = state / "sessions"
     directory.mkdir(parents=True, exist_ok=True)
-    with open(directory / "lock", "a") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        try:
-            yield directory
-        finally:
-            fcntl.flock(lock, fcntl.LOCK_UN)
+    with FileLock(str(directory / "lock"), timeout=SESSIONS_LOCK_TIMEOUT):
+        yield directory
 
 
-def _alive(pid: int) -> bool:
-    try:
-        os.kill(pid, 0)
-    except ProcessLookupError:
-        return False
-    except PermissionError:
-        return True
-    return True
+def _other_sessions(directory: Path, own: Path) -> list[Path]:
+    """Leases of running sessions other than this one. A lease whose lock can be taken belongs to
+    a session that ended without leaving (the lock went with its process); it is removed."""
+    from filelock import FileLock, Timeout
 
-
-def _other_sessions(directory: Path) -> list[Path]:
-    """Leases of running sessions other than this one (those of ended processes are removed)."""
     others = []
-    for lease in directory.glob("[0-9]*"):
-        if int(lease.name) == os.getpid():
+    for lease in directory.glob("*.lease"):
+        if lease == own:
             continue
-        if _alive(int(lease.name)):
+        probe = FileLock(str(lease))
+        try:
+            probe.acquire(timeout=0)
+        except Timeout:
             others.append(lease)
-        else:
-            lease.unlink(missing_ok=True)
+            continue
+        lease.unlink(missing_ok=True)
+        probe.release()
     return others
 
 
 @pytest.fixture(scope="session")
-def norvane_stack():
+def _norvane_shared_stack():
+    """The stack the sessions share: started if it is not running, seeded where it is missing;
+    the last session to leave stops it if a session started it."""
+    from filelock import FileLock
+
     from . import stack as control
     from .config import endpoints, state_dir
     from .seed import seed_once
@@ -133,17 +139,48 @@ def norvane_stack():
                 control.start()
                 (directory / "started").touch()
             seed_once()
-            lease = directory / str(os.getpid())
-            lease.touch()
+            lease = FileLock(str(directory / f"{os.getpid()}.lease"))
+            lease.acquire(timeout=SESSIONS_LOCK_TIMEOUT)
         yield endpoints()
     finally:
-        # The last session to leave stops a stack that a session started, also after a failure.
+        # Also after a failure.
         with _sessions(state) as directory:
             if lease is not None:
-                lease.unlink(missing_ok=True)
-            if not _other_sessions(directory) and (directory / "started").exists():
+                Path(lease.lock_file).unlink(missing_ok=True)
+                lease.release()
+            own = directory / f"{os.getpid()}.lease"
+            if not _other_sessions(directory, own) and (directory / "started").exists():
                 control.stop()
                 (directory / "started").unlink(missing_ok=True)
+
+
+@pytest.fixture(scope="session")
+def _norvane_session(_norvane_shared_stack):
+    """This session's proxies in front of the shared stack; while the session runs, the
+    NORVANE_*_HOST variables name them (the stack's own hosts stay in
+    NORVANE_SANDBOX_STACK_HOSTS)."""
+    from .config import STACK_HOSTS_VARIABLE, host_variables, stack_hosts_setting
+    from .session_proxies import SessionProxies
+
+    proxies = SessionProxies(_norvane_shared_stack)
+    changed = {**host_variables(proxies.endpoints),
+               STACK_HOSTS_VARIABLE: stack_hosts_setting(_norvane_shared_stack)}
+    before = {name: os.environ.get(name) for name in changed}
+    os.environ.update(changed)
+    try:
+        yield proxies
+    finally:
+        for name, value in before.items():
+            if value is None:
+                os.environ.pop(name, None)
+            else:
+                os.environ[name] = value
+        proxies.close()
+
+
+@pytest.fixture(scope="session")
+def norvane_stack(_norvane_session):
+    return _norvane_session.endpoints
 
 
 @pytest.fixture(scope="session")
@@ -203,25 +240,24 @@ def norvane_account(norvane_new_account):
 
 
 @pytest.fixture
-def norvane_outage(norvane_stack):
-    """norvane_outage(service, how="down"): for the block, "down" stops the service (connections
-    are refused), "frozen" pauses it (connections hang until the client's time-out). Afterwards
-    the service runs and answers again."""
+def norvane_outage(_norvane_session):
+    """norvane_outage(service, how="down"): for the block, "down" makes this session's connections
+    to the service refused (open ones are closed), "frozen" makes them hang until the client's
+    time-out (accepted, never answered). Other sessions keep the service; afterwards it answers
+    this session again."""
     from . import stack as control
 
     @contextlib.contextmanager
     def make(service: str, how: str = "down"):
         if how not in ("down", "frozen"):
             raise ValueError(f"how must be 'down' or 'frozen', not {how!r}")
+        proxy = _norvane_session.proxy(control.service(service).name)
         if how == "down":
-            control.stop([service])
+            proxy.down()
         else:
-            control.pause(service)
+            proxy.freeze()
         try:
             yield
         finally:
-            if how == "down":
-                control.start()
-            else:
-                control.resume(service)
+            proxy.restore()
     return make
