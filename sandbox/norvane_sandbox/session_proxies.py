@@ -144,6 +144,9 @@ class ServiceProxy:
                 client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             return self._untrack(client)
         self._track(server)
+        for sock in (client, server):
+            # What the client or the server wrote goes on at once; coalescing is their choice.
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         pair = [client, server]
         for source, target in ((client, server), (server, client)):
             threading.Thread(target=self._pump, args=(source, target, pair),
