@@ -102,7 +102,7 @@ def test_data_survives_stop_and_start(norvane_stack):
     try:
         assert cli("stop").returncode == 0
         assert cli("status").returncode == 3
-        assert not port_open(norvane_stack.clickhouse_host, norvane_stack.clickhouse_port)
+        assert not port_open(endpoints().clickhouse_host, endpoints().clickhouse_port)  # the server, not the proxy
         restarted = cli("start")
         assert restarted.returncode == 0 and restarted.stdout.count("started") == 7, restarted.stderr
         client = clickhouse_client(where=norvane_stack)

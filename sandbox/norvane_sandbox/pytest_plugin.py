@@ -251,13 +251,13 @@ def norvane_outage(_norvane_session):
     def make(service: str, how: str = "down"):
         if how not in ("down", "frozen"):
             raise ValueError(f"how must be 'down' or 'frozen', not {how!r}")
-        proxy = _norvane_session.proxy(control.service(service).name)
+        name = control.service(service).name
         if how == "down":
-            proxy.down()
+            _norvane_session.down(name)
         else:
-            proxy.freeze()
+            _norvane_session.freeze(name)
         try:
             yield
         finally:
-            proxy.restore()
+            _norvane_session.restore(name)
     return make
