@@ -10,8 +10,8 @@ import norvane_sandbox as sandbox
 from norvane_sandbox.seed import DEMO
 
 def host(variable):
-    """The address the module should read for `variable`: the stack's own endpoints."""
-    where = sandbox.endpoints()
+    """The address the module should read for `variable` (a test session's proxies)."""
+    where = sandbox.config.client_endpoints()
     return {"NORVANE_DB_HOST": where.db_host,
             "NORVANE_REDIS_PROD_HOST": where.redis_prod_host,
             "NORVANE_REDIS_PROD67_HOST": where.redis_prod67_host,

@@ -114,7 +114,7 @@ def test_realtime_call_and_truth_of_the_login_flag(account, monkeypatch, reader,
     real = account("8")
     real.client = NoDatabase()
     record = getattr(real, reader)(start_date="", end_date="")
-    assert calls == [(RISK_HOST, "10911", real.account_id[:8], "804317")]
+    assert calls == [(sandbox.config.client_endpoints().risk_host, "10911", real.account_id[:8], "804317")]
     assert record["code"] == expected_code
     if expected_code == 0 and reader != "fun_read_equity":
         assert record["data"] is data

@@ -23,7 +23,7 @@ def test_server_runs_on_the_database_host_with_the_stacks_data_directory(norvane
     finally:
         connection.close()
     assert datadir.rstrip("/") == str(state_dir() / "mariadb")
-    assert (bind, port, charset) == (norvane_stack.db_host, 3306, "utf8mb4")
+    assert (bind, port, charset) == (sandbox.endpoints().db_host, 3306, "utf8mb4")  # the server's, not the proxy's
 
 
 def test_the_desk_account_reads_the_trade_database_and_writes_nothing(norvane_stack):

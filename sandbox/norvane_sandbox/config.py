@@ -147,7 +147,17 @@ def endpoints() -> Endpoints:
     """The hosts of the stack's own servers, read from the environment each time it is called:
     $NORVANE_SANDBOX_STACK_HOSTS inside a test session, else the NORVANE_*_HOST variables."""
     pinned = dict(pair.partition("=")[::2] for pair in os.environ.get(STACK_HOSTS_VARIABLE, "").split())
-    hosts = {field: loopback_host(pinned.get(var) or os.environ.get(var) or default, var)
+    return _endpoints(lambda variable: pinned.get(variable) or os.environ.get(variable))
+
+
+def client_endpoints() -> Endpoints:
+    """The hosts a client that reads the NORVANE_*_HOST variables connects to, as the module does:
+    inside a test session, the session's proxies (what norvane_stack yields)."""
+    return _endpoints(os.environ.get)
+
+
+def _endpoints(setting) -> Endpoints:
+    hosts = {field: loopback_host(setting(var) or default, var)
              for field, (var, default) in _HOST_VARIABLES.items()}
     result = Endpoints(**hosts)
     redis_hosts = [server.host for server in result.redis_servers()]

@@ -117,8 +117,9 @@ class SessionProxies:
     # ---- the session's addresses ----
 
     def _claim_block(self) -> socket.socket:
+        blocks = SESSION_NETWORK.num_addresses // BLOCK
         for _ in range(TRIES):
-            first = SESSION_NETWORK.network_address + BLOCK * secrets.randbelow(SESSION_NETWORK.num_addresses // BLOCK)
+            first = SESSION_NETWORK.network_address + BLOCK * secrets.randbelow(blocks)
             try:
                 claim = _listen((str(first), CLAIM_PORT))
             except OSError:
@@ -184,7 +185,10 @@ class SessionProxies:
                 elif isinstance(key.data, ServiceProxy):
                     self._accept(key.data)
                 elif not key.data.closed:
-                    self._on_ready(key.data, key.fileobj, events)
+                    try:
+                        self._on_ready(key.data, key.fileobj, events)
+                    except (OSError, ValueError):  # a socket gone under the selector: that connection ends
+                        self._end(key.data)
 
     def _run_commands(self) -> None:
         with contextlib.suppress(BlockingIOError):
@@ -282,8 +286,8 @@ class SessionProxies:
             return self._end(connection)
         for source in (connection.client, connection.server):
             target = connection.other(source)
-            if connection.finished[source] and not connection.pending[target] and not connection.shut[target] \
-                    and connection.connected:
+            open_target = connection.connected and not connection.shut[target]
+            if open_target and connection.finished[source] and not connection.pending[target]:
                 with contextlib.suppress(OSError):
                     target.shutdown(socket.SHUT_WR)
                 connection.shut[target] = True
