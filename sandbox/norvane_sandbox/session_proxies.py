@@ -168,12 +168,14 @@ class SessionProxies:
         self._claim.close()
 
     def _call(self, action, *args) -> None:
-        done = threading.Event()
+        done, failure = threading.Event(), []
         with self._lock:
-            self._commands.append((action, args, done))
+            self._commands.append((action, args, done, failure))
         self._wake_writer.send(b"\0")
         if not done.wait(COMMAND_TIMEOUT):
             raise SandboxError(f"the session's proxies did not answer within {COMMAND_TIMEOUT:.0f} s")
+        if failure:
+            raise failure[0]
 
     # ---- the serving thread ----
 
@@ -195,8 +197,11 @@ class SessionProxies:
             self._wake_reader.recv(4096)
         with self._lock:
             commands, self._commands = self._commands, []
-        for action, args, done in commands:
-            action(*args)
+        for action, args, done, failure in commands:
+            try:
+                action(*args)
+            except Exception as error:  # noqa: BLE001 - raised again in the caller's thread
+                failure.append(error)
             done.set()
 
     def _down(self, proxy: ServiceProxy) -> None:
