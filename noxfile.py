@@ -69,7 +69,10 @@ def leg(session: nox.Session, dependencies: str) -> None:
     pytest_args = [arg for arg in session.posargs if arg != "--wheels"]
     wheel = dist_wheel(session) if wheels else build_wheel(session)
     pinned = ["-c", "constraints/oldest.txt"] if dependencies == "oldest" else []
-    session.install("--upgrade", "--upgrade-strategy", "eager", *pinned, wheel, "./velmora", "pytest")
+    # The stack's package comes without its dependencies (its servers run from the environment
+    # that runs nox), so the plugin's lease library is named here.
+    session.install("--upgrade", "--upgrade-strategy", "eager", *pinned, wheel, "./velmora", "pytest",
+                    "filelock>=3.12.2,<5")
     # This wheel, even where one of the same version is installed.
     session.install("--force-reinstall", "--no-deps", wheel)
     session.install("--no-deps", "./sandbox")
