@@ -70,9 +70,10 @@ def leg(session: nox.Session, dependencies: str) -> None:
     wheel = dist_wheel(session) if wheels else build_wheel(session)
     pinned = ["-c", "constraints/oldest.txt"] if dependencies == "oldest" else []
     # The stack's package comes without its dependencies (its servers run from the environment
-    # that runs nox), so the plugin's lease library is named here.
+    # that runs nox), so what its pytest plugin and stack control import is named here: the
+    # sessions' leases and the servers' executors.
     session.install("--upgrade", "--upgrade-strategy", "eager", *pinned, wheel, "./velmora", "pytest",
-                    "filelock>=3.12.2,<5")
+                    "filelock>=3.12.2,<5", "mirakuru>=2.5.2,<4")
     # This wheel, even where one of the same version is installed.
     session.install("--force-reinstall", "--no-deps", wheel)
     session.install("--no-deps", "./sandbox")

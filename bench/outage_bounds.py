@@ -1,13 +1,15 @@
 """How long a desk waits when a server is down (connections refused) or frozen (connections hang),
 for each kind of call, on the local stack.
 
-    .venv/bin/python bench/outage_bounds.py [--only redis clickhouse mysql risk]
+    .venv/bin/python bench/outage_bounds.py [--only redis clickhouse mysql risk long]
 
 For each server and state, prints each call's wall time and what it answered (the error's type, or
 the record's code). The README's table of bounds is this script's output beside the bound each
 call has by design. Start and seed the stack first (`./dev stack start`, `./dev stack seed`); the
 script stops and freezes its services one at a time and brings each back. A frozen ClickHouse
-read and a frozen MySQL query each take their read bound (120 s).
+costs each call its 15 s of silence (10 s while a client opens), a frozen MySQL query its read
+bound (120 s). Last, a 20 s query through the account object's own client on the live stack: the
+server's progress headers keep it alive past the 15 s.
 """
 from __future__ import annotations
 
@@ -23,6 +25,8 @@ from norvane_sandbox.pytest_plugin import DeskAccount, register_account
 from norvane_sandbox.seed import DEMO
 
 DAY = "20991207"
+TWAP = {"commodity": ["ag"], "if_twap": [1], "time_gap": [30], "volume": [5]}
+LONG_QUERY = "SELECT number, sleepEachRow(0.5) FROM numbers(40) SETTINGS max_block_size = 1"  # 20 s
 
 
 def desk_account() -> DeskAccount:
@@ -49,7 +53,12 @@ def calls(account: DeskAccount, trader: Norvane.Norvane, server: str):
         "redis": [("constructor", lambda: Norvane.Norvane(*account.args)), upload,
                   ("live view", trader.fun_redis_position)],
         "clickhouse": [("constructor", lambda: Norvane.Norvane(*account.args)), upload,
-                       ("read", lambda: trader.fun_read_signal(DAY, DAY))],
+                       ("read", lambda: trader.fun_read_signal(DAY, DAY)),
+                       ("deletion", lambda: trader.fun_delete_signal(DAY, "call_auction", "09:00:00")),
+                       ("TWAP settings", lambda: trader.fun_update_TWAP_info(TWAP)),
+                       ("trading flag", lambda: trader.fun_update_sts(True)),
+                       ("split-mode log", trader.fun_back_to_default_split_mode),
+                       ("factor reader", lambda: Norvane.Norvane.factors_value("net", "20250829", "20250829"))],
         "mysql": [("mysql_248", lambda: Norvane.Norvane.mysql_248("select 1"))],
         "risk": [("real-time read", Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"],
                                                     DEMO["user_id"]).fun_read_deal)],
@@ -66,12 +75,18 @@ def outcome(answer) -> str:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--only", nargs="+", default=["redis", "clickhouse", "mysql", "risk"])
+    parser.add_argument("--only", nargs="+", default=["redis", "clickhouse", "mysql", "risk", "long"])
     args = parser.parse_args()
     account = desk_account()
     trader = Norvane.Norvane(*account.args)
     print(f"{'server':<11} {'state':<7} {'call':<15} {'waited':>8}  answer")
     for server in args.only:
+        if server == "long":
+            began = time.monotonic()
+            rows = trader.client.query(LONG_QUERY).result_rows
+            print(f"{'clickhouse':<11} {'live':<7} {'20 s query':<15} {time.monotonic() - began:7.2f}s  "
+                  f"{len(rows)} rows of 40", flush=True)
+            continue
         measured = calls(account, trader, server)
         for state in ("down", "frozen"):
             if state == "down":

@@ -19,6 +19,9 @@ DAY = "20991204"
 REDIS_BOUND = 10
 # The risk platform library gives up after its own time-out (5 s).
 RISK_BOUND = 15
+# A frozen ClickHouse: 15 s of silence ends any request (10 s while a client opens).
+CLICKHOUSE_BOUND = 15
+TWAP = {"commodity": ["ag"], "if_twap": [1], "time_gap": [30], "volume": [5]}
 
 
 def signals(count, position=1.0):
@@ -104,3 +107,37 @@ def test_risk_service_unreachable_is_a_clear_error(norvane_stack, norvane_outage
         elapsed = time.monotonic() - began
     assert elapsed < RISK_BOUND
     assert trader.fun_read_deal()["code"] == 0
+
+
+@pytest.mark.parametrize("call", [
+    lambda trader: trader.fun_read_signal(DAY, DAY),
+    lambda trader: trader.fun_delete_signal(DAY, "call_auction", "09:00:00"),
+    lambda trader: trader.fun_update_TWAP_info(TWAP),
+    lambda trader: trader.fun_update_sts(False),
+    lambda trader: trader.fun_back_to_default_split_mode(),
+    lambda trader: Norvane.Norvane.factors_value("net", "20250829", "20250829"),
+], ids=["read", "deletion", "TWAP settings", "trading flag", "split-mode log", "factor reader"])
+def test_a_frozen_clickhouse_fails_a_call_within_its_bound(norvane_account, norvane_outage, call):
+    trader = Norvane.Norvane(*norvane_account.args)
+    with norvane_outage("clickhouse", how="frozen"):
+        began = time.monotonic()
+        try:
+            answer = call(trader)
+        except Exception as error:  # noqa: BLE001 - a raised error or an error record: both are answers
+            answer = error
+        elapsed = time.monotonic() - began
+    assert elapsed < CLICKHOUSE_BOUND + 3
+    assert isinstance(answer, Exception) or answer["code"] != 0
+
+
+def test_a_long_query_outlasts_the_silence_bound_and_a_late_error_is_raised(norvane_stack):
+    trader = Norvane.Norvane(DEMO["real_account"], DEMO["acquire_info_key"], DEMO["user_id"])
+    began = time.monotonic()
+    rows = trader.client.query("SELECT number, sleepEachRow(0.5) FROM numbers(40)"
+                               " SETTINGS max_block_size = 1").result_rows
+    assert time.monotonic() - began > CLICKHOUSE_BOUND  # the gateway's progress headers kept it alive
+    assert [row[0] for row in rows] == list(range(40))
+    # An error after the progress headers: a status 200 with the error's code, raised by the client.
+    with pytest.raises(Exception, match="throwIf"):
+        trader.client.query("SELECT number, sleepEachRow(0.5), throwIf(number = 14) FROM numbers(20)"
+                            " SETTINGS max_block_size = 1")

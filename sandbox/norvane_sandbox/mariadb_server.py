@@ -16,7 +16,7 @@ from pathlib import Path
 import pymysql
 
 from .config import MYSQL_ADMIN, MYSQL_DATABASE, MYSQL_READER, Endpoints, MySQLAccount, SandboxError
-from .processes import log_tail, running_pid, service_environment, spawn, terminate
+from .processes import Server, log_tail, running_pid, service_environment, terminate
 
 NAME = "mariadb"
 DATA_DIR = "mariadb"  # name of its data directory inside the state directory
@@ -109,17 +109,19 @@ def _initialise(data_dir: Path, log_file: Path) -> None:
                            f"{log_tail(log_file)}")
 
 
-def launch(where: Endpoints, state: Path) -> None:
-    """Start the server (it answers once it has opened its data directory)."""
+def launch(where: Endpoints, state: Path) -> Server:
+    """Start the server (it answers once it has opened its data directory); returns its executor."""
     pid_file, log_file, data_dir = files(state)
     server = server_executable()
     _initialise(data_dir, log_file)
     init_file = data_dir / "sandbox-init.sql"
     init_file.write_text("".join(statement + ";\n" for statement in init_statements()), encoding="utf-8")
-    spawn([server, "--no-defaults", f"--datadir={data_dir}", *_run_as(),
-           f"--bind-address={where.mysql_host}", f"--port={where.mysql_port}",
-           f"--socket={_socket(where, data_dir)}", f"--init-file={init_file}", *_SERVER_OPTIONS],
-          pid_file, log_file, cwd=state)
+    executor = Server([server, "--no-defaults", f"--datadir={data_dir}", *_run_as(),
+                       f"--bind-address={where.mysql_host}", f"--port={where.mysql_port}",
+                       f"--socket={_socket(where, data_dir)}", f"--init-file={init_file}", *_SERVER_OPTIONS],
+                      where.mysql_host, where.mysql_port, log_file, cwd=state)
+    executor.launch(pid_file)
+    return executor
 
 
 def stop(where: Endpoints, state: Path) -> bool:

@@ -5,45 +5,54 @@ marker on its command line, so a recycled pid is never signalled by mistake.
 """
 from __future__ import annotations
 
+import contextlib
 import os
 import signal
 import socket
 import subprocess
 import time
+import uuid
 from pathlib import Path
 from typing import Callable
 
+import psutil
+from mirakuru import SimpleExecutor, TCPExecutor
+from mirakuru.exceptions import ProcessExitedWithError, TimeoutExpired
+
 from .config import SandboxError
 
+# How long a server may take from its launch to accepting connections.
+START_TIMEOUT = 60.0
 
-def _reap(pid: int) -> None:
-    """Collect the exit status if `pid` is our own child, so it does not linger as a zombie."""
+
+def _process(pid: int) -> psutil.Process | None:
+    """The live process `pid` (our own child's exit status collected), or None."""
     try:
+        process = psutil.Process(pid)
+        if process.status() != psutil.STATUS_ZOMBIE:
+            return process
+    except psutil.Error:
+        return None
+    with contextlib.suppress(ChildProcessError):
         os.waitpid(pid, os.WNOHANG)
-    except ChildProcessError:
-        pass
+    return None
 
 
 def command_line(pid: int) -> str:
+    process = _process(pid)
     try:
-        raw = Path(f"/proc/{pid}/cmdline").read_bytes()
-    except OSError:
+        return " ".join(process.cmdline()) if process is not None else ""
+    except psutil.Error:
         return ""
-    return raw.replace(b"\0", b" ").decode(errors="replace")
-
-
-def _process_state(pid: int) -> str:
-    """The one-letter state in /proc/<pid>/stat ("Z" for a process that is gone)."""
-    try:
-        stat = Path(f"/proc/{pid}/stat").read_text()
-    except OSError:
-        return "Z"
-    return stat.rsplit(")", 1)[-1].split()[0]
 
 
 def is_stopped(pid: int) -> bool:
     """True if the process is stopped by a signal (SIGSTOP), as a paused service is."""
-    return _process_state(pid) in ("T", "t")
+    process = _process(pid)
+    try:
+        return process is not None and process.status() in (psutil.STATUS_STOPPED, psutil.STATUS_TRACING_STOP)
+    except psutil.Error:
+        return False
 
 
 def running_pid(pid_file: Path, marker: str) -> int | None:
@@ -52,14 +61,13 @@ def running_pid(pid_file: Path, marker: str) -> int | None:
         pid = int(pid_file.read_text().strip())
     except (OSError, ValueError):
         return None
-    _reap(pid)
-    if _process_state(pid) == "Z" or marker not in command_line(pid):
+    if _process(pid) is None or marker not in command_line(pid):
         return None
     return pid
 
 
 # Settings that instrument the process under test (./dev sanitize, -X dev runs); the stack's
-# servers are not under test and run without them.
+# servers are not under test and run without them (an empty value is the same as none).
 _INSTRUMENTATION = ("LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "PYTHONMALLOC",
                     "PYTHONDEVMODE")
 
@@ -68,30 +76,67 @@ def service_environment() -> dict[str, str]:
     return {key: value for key, value in os.environ.items() if key not in _INSTRUMENTATION}
 
 
-def spawn(args: list[str], pid_file: Path, log_file: Path, cwd: Path) -> int:
-    """Start `args` detached from our terminal and session; stdout and stderr go to `log_file`."""
-    log_file.parent.mkdir(parents=True, exist_ok=True)
-    with open(log_file, "ab") as log:
-        process = subprocess.Popen(args, cwd=cwd, stdin=subprocess.DEVNULL, stdout=log,
-                                   stderr=subprocess.STDOUT, start_new_session=True,
-                                   env=service_environment())
-    pid_file.write_text(f"{process.pid}\n")
-    return process.pid
+class Server(TCPExecutor):
+    """A server of the stack on a mirakuru executor: launched in a session of its own with its
+    output in its log, then awaited until its port accepts connections, failing as soon as it
+    exits. The stack outlives the command or test session that starts it, so a server does not
+    carry the mark that mirakuru's clean-up at the starting interpreter's exit kills by (a value
+    that begins with that interpreter's pid), nor is it killed when its executor is collected;
+    a later command finds it by its pid file."""
+
+    def __init__(self, args: list[str], host: str, port: int, log_file: Path, cwd: Path,
+                 timeout: float = START_TIMEOUT):
+        log_file.parent.mkdir(parents=True, exist_ok=True)
+        self.log_file = log_file
+        self._log = open(log_file, "ab")  # noqa: SIM115 - the server writes to it as long as it runs
+        unset = {name: "" for name in _INSTRUMENTATION if os.environ.get(name)}
+        super().__init__(args, host=host, port=port, cwd=str(cwd), timeout=timeout, sleep=0.1,
+                         envvars=unset, stdin=subprocess.DEVNULL, stdout=self._log,
+                         stderr=subprocess.STDOUT)
+        self._uuid = f"norvane-stack:{uuid.uuid4()}"
+
+    def __del__(self) -> None:
+        pass
+
+    def launch(self, pid_file: Path) -> int:
+        """Start the process without waiting for it; its pid goes to `pid_file`."""
+        try:
+            SimpleExecutor.start(self)
+        finally:
+            self._log.close()  # the server holds its own copy
+        pid_file.write_text(f"{self.process.pid}\n")
+        return self.process.pid
+
+    def wait(self, what: str) -> None:
+        """Until the port accepts connections; a server that exits or does not open its port in
+        time is reported with the last lines of its log (one that does not is killed)."""
+        try:
+            self.wait_for(self.check_subprocess)
+        except ProcessExitedWithError:
+            raise SandboxError(f"{what} exited during start-up; last lines of {self.log_file}:\n"
+                               f"{log_tail(self.log_file)}") from None
+        except TimeoutExpired:
+            raise SandboxError(f"{what} did not open its port within {self._timeout:.0f}s; last lines of "
+                               f"{self.log_file}:\n{log_tail(self.log_file)}") from None
 
 
 def terminate(pid_file: Path, marker: str, timeout: float = 15.0) -> bool:
-    """Stop the process named by `pid_file` (SIGTERM, then SIGKILL). True if one was running."""
+    """Stop the process named by `pid_file` (SIGTERM, then SIGKILL after `timeout`). True if one
+    was running. The process may have been started by another command, so it is found by its pid
+    file rather than by the executor that started it."""
     pid = running_pid(pid_file, marker)
     if pid is None:
         pid_file.unlink(missing_ok=True)
         return False
-    os.kill(pid, signal.SIGTERM)
-    deadline = time.monotonic() + timeout
-    while running_pid(pid_file, marker) is not None:
-        if time.monotonic() > deadline:
-            os.kill(pid, signal.SIGKILL)
-            deadline = time.monotonic() + 5
-        time.sleep(0.05)
+    process = psutil.Process(pid)
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout)
+    except psutil.TimeoutExpired:
+        process.kill()
+        process.wait(5)
+    except psutil.Error:
+        pass
     pid_file.unlink(missing_ok=True)
     return True
 
@@ -113,18 +158,16 @@ def log_tail(log_file: Path, lines: int = 15) -> str:
 
 def wait_until(ready: Callable[[], bool], alive: Callable[[], bool], what: str,
                log_file: Path, timeout: float = 60.0) -> None:
-    """Poll `ready` until it holds; fail early with the log tail if the process dies. A daemon
-    writes its pid file a moment after its launcher returns, so for the first seconds a missing
-    process may still be on its way."""
-    began = time.monotonic()
-    deadline = began + timeout
+    """Poll `ready` until it holds (a server resumed, or one whose port opened before it
+    answers); fail early with the log tail if the process dies."""
+    deadline = time.monotonic() + timeout
     while True:
         try:
             if ready():
                 return
         except Exception:  # noqa: BLE001 - any failure just means "not ready yet"
             pass
-        if not alive() and time.monotonic() - began > 2.0:
+        if not alive():
             raise SandboxError(f"{what} exited during start-up; last lines of {log_file}:\n"
                                f"{log_tail(log_file)}")
         if time.monotonic() > deadline:

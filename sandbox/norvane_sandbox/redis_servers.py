@@ -2,13 +2,12 @@
 from __future__ import annotations
 
 import shutil
-import subprocess
 from pathlib import Path
 
 import redis
 
 from .config import RedisServer, SandboxError
-from .processes import log_tail, running_pid, service_environment, terminate
+from .processes import Server, running_pid, terminate
 
 
 def redis_executable() -> str:
@@ -45,18 +44,16 @@ def answers(server: RedisServer) -> bool:
         connection.close()
 
 
-def launch(server: RedisServer, state: Path) -> None:
-    """Start `server` as a daemon of its own; it answers once it has loaded its data."""
+def launch(server: RedisServer, state: Path) -> Server:
+    """Start `server` (it answers once it has loaded its data); returns its executor."""
     pid_file, log_file, data_dir = _files(server, state)
     data_dir.mkdir(parents=True, exist_ok=True)
     args = [redis_executable(), "--port", str(server.port), "--bind", server.host,
-            "--requirepass", server.password, "--daemonize", "yes",
-            "--pidfile", str(pid_file), "--logfile", str(log_file), "--dir", str(data_dir),
-            "--save", "60", "1", "--appendonly", "no"]
-    finished = subprocess.run(args, capture_output=True, text=True, env=service_environment())
-    if finished.returncode != 0:
-        raise SandboxError(f"{server.name} failed to start on {server.host}:{server.port}: "
-                           f"{finished.stderr.strip() or finished.stdout.strip()}\n{log_tail(log_file)}")
+            "--requirepass", server.password, "--daemonize", "no", "--logfile", str(log_file),
+            "--dir", str(data_dir), "--save", "60", "1", "--appendonly", "no"]
+    executor = Server(args, server.host, server.port, log_file, cwd=data_dir)
+    executor.launch(pid_file)
+    return executor
 
 
 def stop(server: RedisServer, state: Path) -> bool:

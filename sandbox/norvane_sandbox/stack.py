@@ -11,7 +11,7 @@ from pathlib import Path
 
 from . import mariadb_server, redis_servers
 from .config import PACKAGE_DIR, WRITER, Endpoints, RedisServer, SandboxError, endpoints, state_dir
-from .processes import is_stopped, port_open, running_pid, spawn, terminate, wait_until
+from .processes import Server, is_stopped, port_open, running_pid, terminate, wait_until
 
 SCHEMA_FILE = PACKAGE_DIR / "schema" / "clickhouse.sql"
 MARIADB_SCHEMA_FILE = PACKAGE_DIR / "schema" / "mariadb.sql"
@@ -33,6 +33,7 @@ class Service:
     name: str
     host: str
     port: int
+    started: Server | None = None  # the executor of a server this process has just launched
 
     @property
     def address(self) -> str:
@@ -41,8 +42,9 @@ class Service:
     def pid(self, state: Path) -> int | None:
         raise NotImplementedError
 
-    def launch(self, state: Path) -> None:
-        """Start the process (the port is known to be free); answering comes later."""
+    def launch(self, state: Path) -> Server:
+        """Start the process (the port is known to be free) and return its executor; answering
+        comes later."""
         raise NotImplementedError
 
     def stop(self, state: Path) -> bool:
@@ -63,12 +65,17 @@ class Service:
             raise SandboxError(f"{self.name}: {self.address} is already in use by a process this stack "
                                f"did not start; stop that process or point the stack elsewhere "
                                f"(NORVANE_*_HOST)")
-        self.launch(state)
+        self.started = self.launch(state)
         return True
 
     def wait_until_answering(self, state: Path) -> None:
-        wait_until(self.answers, lambda: self.pid(state) is not None, f"{self.name} ({self.address})",
-                   self.log_file(state))
+        """Until the service answers a request: one this process started first opens its port
+        (its executor reports a server that exits meanwhile), then every one is asked."""
+        what = f"{self.name} ({self.address})"
+        if self.started is not None:
+            self.started.wait(what)
+            self.started = None
+        wait_until(self.answers, lambda: self.pid(state) is not None, what, self.log_file(state))
 
 
 @dataclass
@@ -98,8 +105,10 @@ class PythonService(Service):
     def pid(self, state: Path) -> int | None:
         return running_pid(self.pid_file(state), self.marker)
 
-    def launch(self, state: Path) -> None:
-        spawn(self.args(state), self.pid_file(state), self.log_file(state), cwd=state)
+    def launch(self, state: Path) -> Server:
+        executor = Server(self.args(state), self.host, self.port, self.log_file(state), cwd=state)
+        executor.launch(self.pid_file(state))
+        return executor
 
     def stop(self, state: Path) -> bool:
         return terminate(self.pid_file(state), self.marker)
@@ -135,8 +144,8 @@ class RedisService(Service):
     def pid(self, state: Path) -> int | None:
         return redis_servers.pid(self.server, state)
 
-    def launch(self, state: Path) -> None:
-        redis_servers.launch(self.server, state)
+    def launch(self, state: Path) -> Server:
+        return redis_servers.launch(self.server, state)
 
     def stop(self, state: Path) -> bool:
         return redis_servers.stop(self.server, state)
@@ -156,8 +165,8 @@ class MariaDBService(Service):
     def pid(self, state: Path) -> int | None:
         return mariadb_server.pid(self.where, state)
 
-    def launch(self, state: Path) -> None:
-        mariadb_server.launch(self.where, state)
+    def launch(self, state: Path) -> Server:
+        return mariadb_server.launch(self.where, state)
 
     def stop(self, state: Path) -> bool:
         return mariadb_server.stop(self.where, state)

@@ -39,12 +39,14 @@ inline constexpr const char* risk_port = "10911";
 // pooled connection); a time-out is never repeated, whatever the installed client's own default.
 inline constexpr double redis_timeout = 3.0;
 // ClickHouse: each request's TCP connect; the silence the client's opening queries may meet; the
-// silence a read may meet (a server at work on a long query sends progress headers meanwhile, so
-// only a server that has stopped answering reaches it). The upload's statements wait at most half
-// the upload lock's expiry (signals/upload_lock).
+// silence any later request may meet. The client asks the server for a progress header at least
+// every `clickhouse_progress_interval_ms` while it works on a query, so a long query keeps
+// answering and only a server that has stopped answering reaches the silence bound. The upload's
+// statements wait at most half the upload lock's expiry (signals/upload_lock).
 inline constexpr int clickhouse_connect_timeout = 3;
 inline constexpr int clickhouse_opening_timeout = 10;
-inline constexpr int clickhouse_read_timeout = 120;
+inline constexpr int clickhouse_read_timeout = 15;
+inline constexpr int clickhouse_progress_interval_ms = 5000;
 // MySQL: the connect, and each read or write of the one statement of mysql_248.
 inline constexpr int mysql_connect_timeout = 3;
 inline constexpr int mysql_read_timeout = 120;
@@ -63,7 +65,7 @@ std::string risk_password();
 py::object shorter_wait(py::handle bound, double seconds);
 
 // A new ClickHouse client of `user`: opening it contacts the server, within the opening bound;
-// its reads then wait for the read bound.
+// its requests then wait for the read bound and ask for progress at the interval above.
 py::object clickhouse_client(const char* user, const std::string& password);
 
 // Runs `send` with each request of `client` waiting at most `seconds` of silence; then the

@@ -8,13 +8,14 @@ import os
 import secrets
 import string
 import threading
+import time
 import uuid
 from typing import Iterator
 
 from werkzeug.wrappers import Request, Response
 
 from ..config import CLICKHOUSE_ACCOUNTS, ClickHouseAccount
-from ..serving import ResponseAborted, log
+from ..serving import HEADER_LINE, ResponseAborted, log
 from .engine import Answer, Engine
 from .errors import ENGINE_FAILED, EngineError, authentication_failed
 from .request import credentials, read_request
@@ -104,7 +105,8 @@ class Gateway:
             if disconnected is not None:
                 wanted.engine.client_gone = disconnected
             statement = parse_statement(wanted.query_param, wanted.body)
-            answer = self.engine.run(statement, account, wanted.engine)
+            with _Progress(environ.get(HEADER_LINE), wanted.progress_interval):
+                answer = self.engine.run(statement, account, wanted.engine)
         except EngineError as error:
             if error.engine_failed:
                 return _failure(self.engine_failed(error), query_id, status=503)
@@ -138,6 +140,43 @@ class Gateway:
                 raise ResponseAborted(error.message) from None
         finally:
             answer.close()
+
+
+class _Progress:
+    """While the engine works on a statement, an X-ClickHouse-Progress header every `interval`
+    seconds, as a server sends them to a client that asked (send_progress_in_http_headers=1):
+    the client's read time-out then measures a server that stopped answering, not a long query.
+    The first is due one interval after the statement began; none is sent once the block ends,
+    so the answer's own headers follow the last one. A failure after the first keeps the status
+    200 and is told by the X-ClickHouse-Exception-Code header and the message as the body."""
+
+    def __init__(self, header_line, interval: float | None):
+        self._header_line = header_line if interval is not None else None
+        self._interval = interval
+        self._done = threading.Event()
+        self._began = time.monotonic()
+        self._thread = threading.Thread(target=self._send, name="progress", daemon=True)
+
+    def __enter__(self) -> "_Progress":
+        if self._header_line is not None:
+            self._thread.start()
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self._done.set()
+        if self._thread.is_alive():
+            self._thread.join()
+
+    def _send(self) -> None:
+        while not self._done.wait(self._interval):
+            elapsed = int((time.monotonic() - self._began) * 1e9)
+            progress = {"read_rows": "0", "read_bytes": "0", "written_rows": "0", "written_bytes": "0",
+                        "total_rows_to_read": "0", "result_rows": "0", "result_bytes": "0",
+                        "elapsed_ns": str(elapsed)}
+            try:
+                self._header_line("X-ClickHouse-Progress: " + json.dumps(progress, separators=(",", ":")))
+            except Exception:  # noqa: BLE001 - the client has gone: the statement sees it itself
+                return
 
 
 def _failure(error: EngineError, query_id: str | None, status: int | None = None) -> Response:

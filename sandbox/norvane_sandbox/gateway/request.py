@@ -24,6 +24,9 @@ TRANSPORT_PARAMS = {
 }
 # Result shapes of the Python binding, not formats of the engine.
 _NOT_ENGINE_FORMATS = {"dataframe", "arrowtable", "datastore", "debug"}
+# A server's interval between progress headers when the client names none, and the shortest
+# this gateway keeps.
+PROGRESS_INTERVAL_MS = 100
 _SETTING_NAME = re.compile(r"[A-Za-z_][A-Za-z0-9_]*\Z")
 
 
@@ -108,6 +111,7 @@ class QueryRequest:
     body: bytes
     query_id: str | None
     engine: engine.Request
+    progress_interval: float | None = None  # seconds between progress headers; None: none wanted
 
 
 def _number(params: dict[str, str], name: str, default: float) -> float:
@@ -153,4 +157,8 @@ def read_request(request: Request) -> QueryRequest:
             if not _SETTING_NAME.match(name):
                 raise EngineError.build(115, "UNKNOWN_SETTING", f"Setting {name!r} is not a valid setting name")
             wanted.settings[name] = value
-    return QueryRequest(params.get("query"), body, params.get("query_id") or None, wanted)
+    progress = None
+    if params.get("send_progress_in_http_headers") == "1":
+        progress = max(_number(params, "http_headers_progress_interval_ms", PROGRESS_INTERVAL_MS),
+                       PROGRESS_INTERVAL_MS) / 1000
+    return QueryRequest(params.get("query"), body, params.get("query_id") or None, wanted, progress)
