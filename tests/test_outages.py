@@ -141,3 +141,32 @@ def test_a_long_query_outlasts_the_silence_bound_and_a_late_error_is_raised(norv
     with pytest.raises(Exception, match="throwIf"):
         trader.client.query("SELECT number, sleepEachRow(0.5), throwIf(number = 14) FROM numbers(20)"
                             " SETTINGS max_block_size = 1")
+
+
+class LateFailure:
+    """A client of clickhouse-connect before 0.8.4 meeting a server that failed after its progress
+    headers: `command` returns the error text as the statement's result."""
+
+    def __init__(self, client):
+        self.client = client
+
+    def __getattr__(self, name):
+        return getattr(self.client, name)
+
+    def command(self, *args, **kwargs):
+        return "Code: 241. DB::Exception: Memory limit (total) exceeded. (MEMORY_LIMIT_EXCEEDED)"
+
+
+@pytest.mark.parametrize("call", [
+    lambda trader: trader.fun_update_TWAP_info(TWAP),
+    lambda trader: trader.fun_update_sts(False),
+    lambda trader: trader.fun_update_signal(signals(3)),
+], ids=["TWAP settings", "trading flag", "upload"])
+def test_a_failure_a_client_returns_as_a_result_is_raised(norvane_account, call):
+    trader = Norvane.Norvane(*norvane_account.args)
+    trader.client = LateFailure(trader.client)
+    try:
+        answer = call(trader)
+    except Exception as error:  # noqa: BLE001 - a raised error or an error record: both are answers
+        answer = {"code": type(error).__name__, "msg": str(error)}
+    assert answer["code"] != 0 and "MEMORY_LIMIT_EXCEEDED" in answer["msg"]

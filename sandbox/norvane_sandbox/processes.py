@@ -1,7 +1,9 @@
-"""Background processes of the stack, tracked by pid files in the state directory.
+"""Background processes of the stack: started and awaited on mirakuru executors, then tracked by
+pid files in the state directory, since a later command (stop, status, pause) is another process
+than the one whose executor started them.
 
-A pid file is trusted only while the process it names still carries the expected
-marker on its command line, so a recycled pid is never signalled by mistake.
+A pid file is trusted only while the process it names (read with psutil) still carries the
+expected marker on its command line, so a recycled pid is never signalled by mistake.
 """
 from __future__ import annotations
 
@@ -87,7 +89,7 @@ class Server(TCPExecutor):
     def __init__(self, args: list[str], host: str, port: int, log_file: Path, cwd: Path,
                  timeout: float = START_TIMEOUT):
         log_file.parent.mkdir(parents=True, exist_ok=True)
-        self.log_file = log_file
+        self.log_file, self.start_timeout = log_file, timeout
         self._log = open(log_file, "ab")  # noqa: SIM115 - the server writes to it as long as it runs
         unset = {name: "" for name in _INSTRUMENTATION if os.environ.get(name)}
         super().__init__(args, host=host, port=port, cwd=str(cwd), timeout=timeout, sleep=0.1,
@@ -116,8 +118,19 @@ class Server(TCPExecutor):
             raise SandboxError(f"{what} exited during start-up; last lines of {self.log_file}:\n"
                                f"{log_tail(self.log_file)}") from None
         except TimeoutExpired:
-            raise SandboxError(f"{what} did not open its port within {self._timeout:.0f}s; last lines of "
+            raise SandboxError(f"{what} did not open its port within {self.start_timeout:.0f}s; last lines of "
                                f"{self.log_file}:\n{log_tail(self.log_file)}") from None
+
+
+def _gone(pid: int, seconds: float) -> bool:
+    """Whether `pid` ends within `seconds`. A zombie counts as gone: a server exits as a zombie
+    until the process that started it, maybe another test session, collects it."""
+    deadline = time.monotonic() + seconds
+    while _process(pid) is not None:
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
 
 
 def terminate(pid_file: Path, marker: str, timeout: float = 15.0) -> bool:
@@ -128,15 +141,11 @@ def terminate(pid_file: Path, marker: str, timeout: float = 15.0) -> bool:
     if pid is None:
         pid_file.unlink(missing_ok=True)
         return False
-    process = psutil.Process(pid)
-    process.send_signal(signal.SIGTERM)
-    try:
-        process.wait(timeout)
-    except psutil.TimeoutExpired:
-        process.kill()
-        process.wait(5)
-    except psutil.Error:
-        pass
+    with contextlib.suppress(ProcessLookupError):
+        os.kill(pid, signal.SIGTERM)
+        if not _gone(pid, timeout):
+            os.kill(pid, signal.SIGKILL)
+            _gone(pid, 5.0)
     pid_file.unlink(missing_ok=True)
     return True
 

@@ -80,6 +80,24 @@ py::object shorter_wait(py::handle bound, double seconds) {
     return py::type::of(bound)("connect"_a = bound.attr("connect_timeout"), "read"_a = seconds);
 }
 
+py::object clickhouse_command(py::handle client, py::handle statement) {
+    py::object result = client.attr("command")(statement);
+    if (!py::isinstance<py::str>(result)) return result;
+    const std::string text = result.cast<std::string>();
+    if (text.rfind("Code: ", 0) != 0 || text.find(". DB::Exception: ") == std::string::npos) return result;
+    py::object error = py::reinterpret_borrow<py::object>(PyExc_RuntimeError);
+    py::object driver = attribute_or_none(outside::clickhouse_connect(), "driver");
+    py::object exceptions = attribute_or_none(driver, "exceptions");
+    py::object database_error = attribute_or_none(exceptions, "DatabaseError");
+    if (PyType_Check(database_error.ptr()) &&
+        PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(database_error.ptr()),
+                         reinterpret_cast<PyTypeObject*>(PyExc_Exception))) {
+        error = database_error;
+    }
+    PyErr_SetObject(error.ptr(), py::str(text).ptr());
+    throw py::error_already_set();
+}
+
 py::object redis_connection(const std::string& host, const std::string& password) {
     py::object redis = outside::redis();
     py::dict settings("host"_a = host, "port"_a = redis_port, "password"_a = password, "db"_a = 0,

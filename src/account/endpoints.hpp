@@ -68,6 +68,13 @@ py::object shorter_wait(py::handle bound, double seconds);
 // its requests then wait for the read bound and ask for progress at the interval above.
 py::object clickhouse_client(const char* user, const std::string& password);
 
+// `client.command(statement)`, raising a failure that the client returned as the statement's
+// result. A server that has sent progress headers reports a later failure with status 200, its
+// X-ClickHouse-Exception-Code header and the error text as the body; clickhouse-connect 0.8.4 and
+// later raise it, earlier versions return the text ("Code: N. DB::Exception: ..."). That text is
+// raised here as the client's DatabaseError (RuntimeError for a client library without one).
+py::object clickhouse_command(py::handle client, py::handle statement);
+
 // Runs `send` with each request of `client` waiting at most `seconds` of silence; then the
 // client's bound is what it was, on success and on error alike. A client without the bound (a
 // script's own double) is left as it is. When `send` raised, an ordinary error of giving the

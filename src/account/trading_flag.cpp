@@ -1,4 +1,5 @@
 #include "account/account.hpp"
+#include "account/endpoints.hpp"
 #include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/guard.hpp"
@@ -75,10 +76,10 @@ py::object fun_update_sts(py::object self, py::object trade_flag) {
         rows.push_back(sql::list(values));
     }
 
-    client.attr("command")(sql::fill(close_open_rows,
-                                     {{"currenttime", now}, {"account_id", account_literal}}));
+    endpoints::clickhouse_command(client, py::str(sql::fill(close_open_rows,
+                                     {{"currenttime", now}, {"account_id", account_literal}})));
     if (!rows.empty()) {
-        client.attr("command")(sql::insert("factors.t_account_info", sql::column_list(register_columns), rows));
+        endpoints::clickhouse_command(client, py::str(sql::insert("factors.t_account_info", sql::column_list(register_columns), rows)));
     }
 
     std::string account_text = utf8(account);

@@ -1,6 +1,7 @@
 #include <optional>
 #include <string>
 
+#include "account/endpoints.hpp"
 #include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/guard.hpp"
@@ -85,7 +86,7 @@ py::object fun_delete_signal(py::object self, py::object trading_day, py::object
 
     py::object client = self.attr("client");
     py::object count = client.attr("query")(count_query).attr("result_set")[py::int_(0)][py::int_(0)];
-    if (count > py::int_(0)) client.attr("command")(mark_deleted);
+    if (count > py::int_(0)) endpoints::clickhouse_command(client, mark_deleted);
     return record::ok("删除" + str_of(count) + " " + stamp);
 }
 

@@ -218,10 +218,11 @@ void write_signals(py::handle client, UploadLock& lock, const SignalWrites& writ
         if (writes.remove_stale) lock.write([&](double) { remove_stale_fields(writes); });
     }
     // Each statement waits for ClickHouse at most the time the lock still certainly holds.
-    py::object command = client.attr("command");
     for (const std::optional<py::str>* statement : {&writes.retire, &writes.insert}) {
         if (!*statement) continue;
-        lock.write([&](double seconds) { endpoints::with_wait(client, seconds, [&] { command(**statement); }); });
+        lock.write([&](double seconds) {
+            endpoints::with_wait(client, seconds, [&] { endpoints::clickhouse_command(client, **statement); });
+        });
     }
 }
 

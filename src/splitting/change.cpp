@@ -1,6 +1,7 @@
 #include <optional>
 #include <string>
 
+#include "account/endpoints.hpp"
 #include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/handled.hpp"
@@ -44,12 +45,12 @@ std::string record_change(py::handle self, const char* method, const py::str& mo
     py::object now = clock::now();
     std::string ts = utf8(now.attr("strftime")(clock::seconds));
     std::string record_text = split_mode_text(method, now, effective_hour, mode);
-    self.attr("client").attr("command")(sql::fill(log_change, {
+    endpoints::clickhouse_command(self.attr("client"), py::str(sql::fill(log_change, {
         {"account_id", sql::text(account)},
         {"mode", sql::text(mode)},
         {"ts", sql::text(py::str(ts))},
         {"effective_hour", sql::literal(effective_hour)},
-    }));
+    })));
     self.attr("redis_conn").attr("hset")("split_mode", account, record_text);
     return ts;
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "account/endpoints.hpp"
 #include "account/identity.hpp"
 #include "common/clock.hpp"
 #include "common/guard.hpp"
@@ -81,7 +82,7 @@ py::object fun_update_TWAP_info(py::object self, py::object input_data) {
                          ", " + account + ", " + update_time_literal);
     }
     if (!values.empty()) {
-        self.attr("client").attr("command")(sql::insert("factors.TWAP_config", sql::column_list(written), values));
+        endpoints::clickhouse_command(self.attr("client"), py::str(sql::insert("factors.TWAP_config", sql::column_list(written), values)));
     }
     return record::ok("更新" + std::to_string(rows) + ", " + update_time);
 }
