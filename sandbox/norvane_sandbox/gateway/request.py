@@ -157,8 +157,11 @@ def read_request(request: Request) -> QueryRequest:
             if not _SETTING_NAME.match(name):
                 raise EngineError.build(115, "UNKNOWN_SETTING", f"Setting {name!r} is not a valid setting name")
             wanted.settings[name] = value
+    # A negative interval (clickhouse_connect before 0.6.18 derives the send/receive time-out less
+    # 5 s, so a client of 1 s asks for -4000) asks for none: that client measures the query by its
+    # time-out alone.
     progress = None
-    if params.get("send_progress_in_http_headers") == "1":
-        progress = max(_number(params, "http_headers_progress_interval_ms", PROGRESS_INTERVAL_MS),
-                       PROGRESS_INTERVAL_MS) / 1000
+    interval = _number(params, "http_headers_progress_interval_ms", PROGRESS_INTERVAL_MS)
+    if params.get("send_progress_in_http_headers") == "1" and interval >= 0:
+        progress = max(interval, PROGRESS_INTERVAL_MS) / 1000
     return QueryRequest(params.get("query"), body, params.get("query_id") or None, wanted, progress)
