@@ -59,7 +59,9 @@ def build(log: Path) -> None:
     wheel = next(wheels.glob("*.whl"))
     step([VENV_PYTHON, *PIP, "install", *pinned, wheel], log)
     step([VENV_PYTHON, *PIP, "install", "--force-reinstall", "--no-deps", wheel], log)
-    # The local stack's plugin and clients; its servers run from the default environment.
+    # The local stack's plugin and clients, and the executors it starts its servers with; the
+    # servers run from the default environment.
+    step([VENV_PYTHON, *PIP, "install", *pinned, "mirakuru"], log)
     step([VENV_PYTHON, *PIP, "install", "--no-deps", "./sandbox"], log)
 
 
