@@ -61,7 +61,7 @@ def build(log: Path) -> None:
     step([VENV_PYTHON, *PIP, "install", "--force-reinstall", "--no-deps", wheel], log)
     # The local stack's plugin and clients, and the executors it starts its servers with; the
     # servers run from the default environment.
-    step([VENV_PYTHON, *PIP, "install", *pinned, "mirakuru"], log)
+    step([VENV_PYTHON, *PIP, "install", *pinned, "mirakuru", "filelock"], log)
     step([VENV_PYTHON, *PIP, "install", "--no-deps", "./sandbox"], log)
 
 
