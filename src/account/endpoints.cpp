@@ -52,12 +52,13 @@ namespace {
 void ask_progress(py::handle client) {
     py::object holder = py::reinterpret_borrow<py::object>(client);
     const char* name = "_progress_interval";
-    if (!py::hasattr(holder, name)) {
-        holder = py::getattr(client, "_backend", py::none());
+    py::object interval = attribute_or_none(holder, name);
+    if (interval.is_none()) {
+        holder = attribute_or_none(client, "_backend");
         name = "progress_interval";
-        if (holder.is_none() || !py::hasattr(holder, name)) return;
+        interval = attribute_or_none(holder, name);
     }
-    if (!py::isinstance<py::str>(holder.attr(name))) return;
+    if (!py::isinstance<py::str>(interval)) return;
     holder.attr(name) = py::str(std::to_string(clickhouse_progress_interval_ms));
 }
 
