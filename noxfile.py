@@ -26,6 +26,7 @@ from pathlib import Path
 import nox
 
 sys.path.insert(0, str(Path(__file__).resolve().parent / "tools"))
+import stack_control  # noqa: E402
 from interpreters import SUPPORTED, build_environment  # noqa: E402
 
 REPO = Path(__file__).resolve().parent
@@ -70,10 +71,9 @@ def leg(session: nox.Session, dependencies: str) -> None:
     wheel = dist_wheel(session) if wheels else build_wheel(session)
     pinned = ["-c", "constraints/oldest.txt"] if dependencies == "oldest" else []
     # The stack's package comes without its dependencies (its servers run from the environment
-    # that runs nox), so what its pytest plugin and stack control import is named here: the
-    # sessions' leases and the servers' executors.
+    # that runs nox), with what its pytest plugin and stack control import.
     session.install("--upgrade", "--upgrade-strategy", "eager", *pinned, wheel, "./velmora", "pytest",
-                    "filelock>=3.12.2,<5", "mirakuru>=2.5.2,<4")
+                    *stack_control.requirements())
     # This wheel, even where one of the same version is installed.
     session.install("--force-reinstall", "--no-deps", wheel)
     session.install("--no-deps", "./sandbox")

@@ -26,6 +26,8 @@ import sys
 import time
 from pathlib import Path
 
+import stack_control
+
 REPO = Path(__file__).resolve().parent.parent
 WORK = REPO / ".sanitize"
 REPORTS = WORK / "reports"
@@ -61,7 +63,7 @@ def build(log: Path) -> None:
     step([VENV_PYTHON, *PIP, "install", "--force-reinstall", "--no-deps", wheel], log)
     # The local stack's plugin and clients, and the executors it starts its servers with; the
     # servers run from the default environment.
-    step([VENV_PYTHON, *PIP, "install", *pinned, "mirakuru", "filelock"], log)
+    step([VENV_PYTHON, *PIP, "install", *pinned, *stack_control.requirements()], log)
     step([VENV_PYTHON, *PIP, "install", "--no-deps", "./sandbox"], log)
 
 
